@@ -4,6 +4,8 @@
 
 #include "platform/mmsystem.h"
 
+// A subclass that overrides OnTick must call Stop in its own destructor: a tick may otherwise
+// reach an object that is half destroyed.
 class CDxMTimer {
 public:
     CDxMTimer();
@@ -24,6 +26,8 @@ public:
 private:
     UINT m_eventId = 0;
     TIMECAPS m_caps{};
+    // The running event holds a resolution request (the platform may refuse one).
+    bool m_eventPeriod = false;
     // A resolution request whose event could not be created; released by the next Stop or
     // by destruction.
     bool m_orphanPeriod = false;

@@ -54,7 +54,9 @@ private:
 
     void OnLongData(MIDIHDR* header);
     void OnShortData(DWORD_PTR packed);
+    bool AllocateReceiveBuffer();
     void ReleaseReceiveBuffer();
+    void AbandonReceiveBuffer();
 
     HMIDIIN m_handle = nullptr;
     MIDIHDR* m_header = nullptr;

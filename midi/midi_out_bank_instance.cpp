@@ -1,0 +1,3 @@
+#include "midi/midi_out_bank.h"
+
+MidiOutBank g_midiOutBank;
