@@ -7,7 +7,9 @@ namespace {
 
 // Every reaction needs the message's closing F7: the first part of a message that was cut at
 // the receive buffer's end must not pass for a whole reply.
-bool Complete(const BYTE* entry, DWORD length) { return entry[length - 1] == rx::kSysExEnd; }
+bool Complete(const BYTE* entry, DWORD length) {
+    return entry[length - 1] == rx::kSysExEnd;
+}
 
 }  // namespace
 
@@ -43,8 +45,7 @@ void CUpdaterEngine::PollReplies() {
                         m_sender.SendStatus(rx::kStatusNotRecognised);
                         break;
                 }
-            } else if (family == rx::kUniversalNonRealTime &&
-                       entry[3] == rx::kGeneralInformation) {
+            } else if (family == rx::kUniversalNonRealTime && entry[3] == rx::kGeneralInformation) {
                 if (command == 0x01) {
                     m_sender.SendIdentityReply();
                 } else if (command == 0x02) {

@@ -19,9 +19,9 @@ struct PlanRow {
 // Row 1 erases the last 4 KiB of the region rows 6 and 7 rewrite, before anything else is
 // touched.
 constexpr PlanRow kFlashPlan[] = {
-    {kPlanErase, 0xEF000, 0x1000, 0},     {kPlanErase, 0x0, 0x40000, 0},
-    {kPlanWrite, 0x0, 0x40000, 136},      {kPlanErase, 0x3FD000, 0x3000, 0},
-    {kPlanWrite, 0x3FD000, 0x3000, 133},  {kPlanErase, 0x40000, 0xB0000, 0},
+    {kPlanErase, 0xEF000, 0x1000, 0},    {kPlanErase, 0x0, 0x40000, 0},
+    {kPlanWrite, 0x0, 0x40000, 136},     {kPlanErase, 0x3FD000, 0x3000, 0},
+    {kPlanWrite, 0x3FD000, 0x3000, 133}, {kPlanErase, 0x40000, 0xB0000, 0},
     {kPlanWrite, 0x40000, 0xB0000, 129},
 };
 

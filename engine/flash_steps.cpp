@@ -39,7 +39,7 @@ int CUpdaterEngine::EraseStep(std::int32_t address, std::int32_t size) {
     int failures = 0;
     const std::uint32_t exchange = BeginExchange();
     for (;;) {
-        NoteSend();
+        NoteSend(exchange);
         m_sender.SendEraseRange(rx::g_modelByte.load(), address, size);
         SetProgressPos(1);
         SetStatus(rx::LoadStringText(rx::IDS_ERASING));
@@ -89,12 +89,12 @@ int CUpdaterEngine::WriteStep(std::int32_t address, std::int32_t size, std::int3
         const std::int32_t length = std::min(rx::kBlockSize, m_imageSize - offset);
         const std::uint32_t exchange = BeginExchange();
         for (;;) {
-            NoteSend();
-            m_sender.SendWriteBlock(rx::g_modelByte.load(), m_imageBytes + offset,
-                                    address + offset, length);
+            NoteSend(exchange);
+            m_sender.SendWriteBlock(rx::g_modelByte.load(), m_imageBytes + offset, address + offset,
+                                    length);
             char status[64];
-            std::snprintf(status, sizeof status, rx::LoadStringText(rx::IDS_DATA_TRANSMIT),
-                          offset, m_imageSize);
+            std::snprintf(status, sizeof status, rx::LoadStringText(rx::IDS_DATA_TRANSMIT), offset,
+                          m_imageSize);
             SetStatus(status);
             const Reply reply = WaitReply(exchange, m_timings.writeTimeoutMs);
             if (Closing()) {
@@ -102,6 +102,7 @@ int CUpdaterEngine::WriteStep(std::int32_t address, std::int32_t size, std::int3
                 return -1;
             }
             if (reply.signalled && reply.code == 0) {
+                Settle(exchange, m_timings.writeTimeoutMs);
                 failures = 0;
                 offset += length;
                 SetProgressPos(offset);

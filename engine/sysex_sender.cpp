@@ -28,8 +28,8 @@ int CSysExSender::SendStatus(std::uint8_t code) {
     return SendLocked(rx::g_messageBuffer, length);
 }
 
-int CSysExSender::SendWriteBlock(std::uint8_t model, const std::uint8_t* data,
-                                 std::int32_t address, std::int32_t length) {
+int CSysExSender::SendWriteBlock(std::uint8_t model, const std::uint8_t* data, std::int32_t address,
+                                 std::int32_t length) {
     std::lock_guard lock(g_sendMutex);
     auto size = rx::BuildWriteBlock(rx::g_messageBuffer, model, data, address, length);
     return SendLocked(rx::g_messageBuffer, size);

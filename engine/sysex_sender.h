@@ -10,7 +10,7 @@
 #include "midi/midi_out_port.h"
 
 class CSysExSender {
-public:
+  public:
     explicit CSysExSender(MidiOutPort& port) : m_port(port) {}
 
     // 0 when sent, -1 when the port is closed or the platform refused the message.
@@ -31,7 +31,7 @@ public:
     [[nodiscard]] int OpenPort(int index);
     int ClosePort();
 
-private:
+  private:
     int SendLocked(const std::uint8_t* bytes, std::int32_t length);
 
     MidiOutPort& m_port;

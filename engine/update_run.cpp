@@ -13,7 +13,7 @@ unsigned CUpdaterEngine::UpdateRun() {
     SetStep(0);
 
     std::uint32_t exchange = BeginExchange();
-    NoteSend();
+    NoteSend(exchange);
     if (m_sender.SendIdentityRequest() != 0) {
         Fail(RunOutcome::kIdentitySendFailed, rx::kLogMidiOutError, rx::IDS_CANT_OPEN_MIDI_OUT);
         return 0;
@@ -42,7 +42,7 @@ unsigned CUpdaterEngine::UpdateRun() {
     m_sender.SetIdentityReplyFamily(model);
 
     exchange = BeginExchange();
-    NoteSend();
+    NoteSend(exchange);
     m_sender.SendBeginUpdate(model);
     SetStatus(rx::LoadStringText(rx::IDS_ERASING));
     reply = WaitReply(exchange, INFINITE);
@@ -69,7 +69,7 @@ unsigned CUpdaterEngine::UpdateRun() {
     }
 
     exchange = BeginExchange();
-    NoteSend();
+    NoteSend(exchange);
     m_sender.SendEndUpdate(model);
     reply = WaitReply(exchange, m_timings.endTimeoutMs);
     if (Closing()) {

@@ -17,9 +17,13 @@ CUpdaterEngine::CUpdaterEngine(IWindowOps& window, EngineTimings timings)
     rx::RegisterEmbeddedResources();
 }
 
-CUpdaterEngine::~CUpdaterEngine() { Shutdown(); }
+CUpdaterEngine::~CUpdaterEngine() {
+    Shutdown();
+}
 
-void CUpdaterEngine::Initialise() { m_timer.Start(1, &CUpdaterEngine::TickProc, DWORD_PTR(this)); }
+void CUpdaterEngine::Initialise() {
+    m_timer.Start(1, &CUpdaterEngine::TickProc, DWORD_PTR(this));
+}
 
 void CALLBACK CUpdaterEngine::TickProc(UINT, UINT, DWORD_PTR context, DWORD_PTR, DWORD_PTR) {
     reinterpret_cast<CUpdaterEngine*>(context)->PollReplies();
@@ -52,7 +56,7 @@ RunOutcome CUpdaterEngine::Execute(int inDevice, int outDevice) {
     m_replyEvent->ResetEvent();
     {
         std::lock_guard lock(m_replyMutex);
-        m_sent = m_answered = m_lastConsumed = 0;
+        m_pending.clear();
         m_replyKind = ReplyKind::kNone;
     }
     m_outcome.store(RunOutcome::kStarted);
@@ -131,21 +135,23 @@ void CUpdaterEngine::Shutdown() {
 
 std::uint32_t CUpdaterEngine::BeginExchange() {
     std::lock_guard lock(m_replyMutex);
-    return m_sent + 1;
+    return ++m_exchanges;
 }
 
-void CUpdaterEngine::NoteSend() {
+void CUpdaterEngine::NoteSend(std::uint32_t exchange) {
     std::lock_guard lock(m_replyMutex);
-    ++m_sent;
+    m_pending.push_back(exchange);
 }
 
 void CUpdaterEngine::AcceptReply(ReplyKind kind, std::int32_t code, std::uint8_t family) {
     {
         std::lock_guard lock(m_replyMutex);
-        if (m_answered >= m_sent) {
+        if (m_pending.empty()) {
             return;  // nothing of ours is waiting for an answer
         }
-        ++m_answered;
+        m_replyExchange = m_pending.front();
+        m_pending.pop_front();
+        ++m_replySerial;
         m_resultCode = code;
         m_replyKind = kind;
         if (kind == ReplyKind::kIdentityReply) {
@@ -155,7 +161,7 @@ void CUpdaterEngine::AcceptReply(ReplyKind kind, std::int32_t code, std::uint8_t
     m_replyEvent->SetEvent();
 }
 
-CUpdaterEngine::Reply CUpdaterEngine::WaitReply(std::uint32_t exchangeStart, DWORD timeoutMs) {
+CUpdaterEngine::Reply CUpdaterEngine::WaitReply(std::uint32_t exchange, DWORD timeoutMs) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -164,8 +170,8 @@ CUpdaterEngine::Reply CUpdaterEngine::WaitReply(std::uint32_t exchangeStart, DWO
         }
         DWORD wait = INFINITE;
         if (timeoutMs != INFINITE) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                              Clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             wait = left.count() > 0 ? static_cast<DWORD>(left.count()) : 0;
         }
         const bool signalled = m_replyEvent->Lock(wait) != 0;
@@ -176,11 +182,37 @@ CUpdaterEngine::Reply CUpdaterEngine::WaitReply(std::uint32_t exchangeStart, DWO
             return {false, 0, ReplyKind::kNone, 0};
         }
         std::lock_guard lock(m_replyMutex);
-        if (m_answered > m_lastConsumed && m_answered >= exchangeStart) {
-            m_lastConsumed = m_answered;
-            return {true, m_resultCode, m_replyKind, m_identityFamily};
+        if (m_replySerial != m_lastConsumed) {
+            m_lastConsumed = m_replySerial;
+            if (m_replyExchange == exchange) {
+                return {true, m_resultCode, m_replyKind, m_identityFamily};
+            }
         }
         // A late answer to an earlier exchange: keep waiting for our own.
+    }
+}
+
+void CUpdaterEngine::Settle(std::uint32_t exchange, DWORD graceMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(graceMs);
+    for (;;) {
+        {
+            std::lock_guard lock(m_replyMutex);
+            m_lastConsumed = m_replySerial;
+            if (m_pending.empty() || m_pending.front() != exchange) {
+                return;
+            }
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (Closing() || left.count() <= 0 ||
+            !m_replyEvent->Lock(static_cast<DWORD>(left.count()))) {
+            break;
+        }
+    }
+    std::lock_guard lock(m_replyMutex);
+    m_lastConsumed = m_replySerial;
+    while (!m_pending.empty() && m_pending.front() == exchange) {
+        m_pending.pop_front();
     }
 }
 
@@ -243,7 +275,9 @@ void CUpdaterEngine::Fail(RunOutcome outcome, int logIndex, unsigned stringId) {
     RestoreControls();
 }
 
-void CUpdaterEngine::EndQuietly() { m_outcome.store(RunOutcome::kClosed); }
+void CUpdaterEngine::EndQuietly() {
+    m_outcome.store(RunOutcome::kClosed);
+}
 
 bool CUpdaterEngine::Pause(DWORD ms) {
     std::unique_lock lock(m_runMutex);

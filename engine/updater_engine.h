@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -32,7 +33,7 @@ struct EngineTimings {
 };
 
 class CUpdaterEngine {
-public:
+  public:
     static constexpr std::int32_t kResultClosing = 255;
 
     explicit CUpdaterEngine(IWindowOps& window, EngineTimings timings = {});
@@ -73,7 +74,7 @@ public:
     // Replaces the constant flash plan. Tests only.
     void SetFlashPlanForTesting(std::span<const rx::PlanRow> plan) { m_plan = plan; }
 
-private:
+  private:
     enum class ReplyKind { kNone, kStatus, kWriteAck, kIdentityReply };
     struct Reply {
         bool signalled;  // false: the wait timed out
@@ -82,14 +83,18 @@ private:
         std::uint8_t family;
     };
 
-    // Reply matching. Replies carry no reference to what they answer, so each send that expects
-    // an answer is numbered and the n-th reply is taken for the answer to the n-th send. A wait
-    // accepts only answers to sends of its own exchange (a block with its resends, an erase row,
-    // ...): a late answer to an earlier exchange is dropped instead of being taken for a later
-    // one. Answers beyond the number of sends are unsolicited and dropped.
+    // Reply matching. Replies carry no reference to what they answer; the unit answers in order,
+    // so each reply is taken for the answer to the oldest send still waiting for one. Sends are
+    // grouped in exchanges (a block with its resends, an erase row, ...), and a wait accepts only
+    // answers to sends of its own exchange: a late answer to an earlier one is dropped instead
+    // of being taken for a later one. Replies when no send waits are unsolicited and dropped.
     std::uint32_t BeginExchange();
-    void NoteSend();
-    Reply WaitReply(std::uint32_t exchangeStart, DWORD timeoutMs);
+    void NoteSend(std::uint32_t exchange);
+    Reply WaitReply(std::uint32_t exchange, DWORD timeoutMs);
+    // After an exchange with resends: waits up to `graceMs` for the answers its other sends may
+    // still get, then gives the rest up as lost, so that none of them is taken for the answer
+    // to the next exchange.
+    void Settle(std::uint32_t exchange, DWORD graceMs);
     void AcceptReply(ReplyKind kind, std::int32_t code, std::uint8_t family);
 
     // Window operations, skipped once the engine is closing.
@@ -125,8 +130,10 @@ private:
     std::int32_t m_resultCode = 0;
     std::uint8_t m_identityFamily = 0;
     ReplyKind m_replyKind = ReplyKind::kNone;
-    std::uint32_t m_sent = 0;
-    std::uint32_t m_answered = 0;
+    std::deque<std::uint32_t> m_pending;  // the exchange of each send awaiting its answer
+    std::uint32_t m_exchanges = 0;
+    std::uint32_t m_replyExchange = 0;
+    std::uint32_t m_replySerial = 0;
     std::uint32_t m_lastConsumed = 0;
 
     std::atomic<std::int32_t> m_busy{0};

@@ -7,7 +7,7 @@
 #include <string>
 
 class IWindowOps {
-public:
+  public:
     virtual ~IWindowOps() = default;
 
     // Enables the MIDI IN list, the MIDI OUT list, Execute and Rescan Device, in this order.

@@ -7,7 +7,9 @@ CDxMTimer::CDxMTimer() {
     }
 }
 
-CDxMTimer::~CDxMTimer() { Stop(); }
+CDxMTimer::~CDxMTimer() {
+    Stop();
+}
 
 UINT CDxMTimer::Start(UINT period, LPTIMECALLBACK callback, DWORD_PTR context) {
     Stop();

@@ -7,7 +7,7 @@
 // A subclass that overrides OnTick must call Stop in its own destructor: a tick may otherwise
 // reach an object that is half destroyed.
 class CDxMTimer {
-public:
+  public:
     CDxMTimer();
     virtual ~CDxMTimer();
     CDxMTimer(const CDxMTimer&) = delete;
@@ -23,7 +23,7 @@ public:
 
     UINT EventId() const { return m_eventId; }
 
-private:
+  private:
     UINT m_eventId = 0;
     TIMECAPS m_caps{};
     // The running event holds a resolution request (the platform may refuse one).

@@ -34,23 +34,20 @@ int MidiInPort::Start() {
     }
     m_handle = handle;
 
-    bool prepared = false;
-    bool queued = false;
-    const bool receiving =
-        midiInReset(m_handle) == MMSYSERR_NOERROR &&
-        (prepared = midiInPrepareHeader(m_handle, m_header, kHeaderSize) == MMSYSERR_NOERROR) &&
-        (queued = midiInAddBuffer(m_handle, m_header, kHeaderSize) == MMSYSERR_NOERROR) &&
-        midiInStart(m_handle) == MMSYSERR_NOERROR;
-    if (receiving) {
+    const bool prepared = midiInReset(m_handle) == MMSYSERR_NOERROR &&
+                          midiInPrepareHeader(m_handle, m_header, kHeaderSize) == MMSYSERR_NOERROR;
+    const bool queued =
+        prepared && midiInAddBuffer(m_handle, m_header, kHeaderSize) == MMSYSERR_NOERROR;
+    if (queued && midiInStart(m_handle) == MMSYSERR_NOERROR) {
         m_started = 1;
         return 1;
     }
 
     // Undo the steps that succeeded, each only once the one before it did, so that the buffer
     // is freed only when the device has handed it back.
-    bool released = (!queued || midiInReset(m_handle) == MMSYSERR_NOERROR) &&
-                    (!prepared ||
-                     midiInUnprepareHeader(m_handle, m_header, kHeaderSize) == MMSYSERR_NOERROR);
+    const bool released =
+        (!queued || midiInReset(m_handle) == MMSYSERR_NOERROR) &&
+        (!prepared || midiInUnprepareHeader(m_handle, m_header, kHeaderSize) == MMSYSERR_NOERROR);
     if (released) {
         midiInClose(m_handle);
         ReleaseReceiveBuffer();
@@ -92,7 +89,9 @@ int MidiInPort::Close() {
     return 1;
 }
 
-const BYTE* MidiInPort::PeekSysEx() { return PeekSysEx(nullptr); }
+const BYTE* MidiInPort::PeekSysEx() {
+    return PeekSysEx(nullptr);
+}
 
 const BYTE* MidiInPort::PeekSysEx(DWORD* length) {
     std::lock_guard lock(m_queueMutex);
@@ -134,10 +133,12 @@ void MidiInPort::GetDeviceName(int index, char* name) {
     CopyDeviceName(caps.szPname, name);
 }
 
-int MidiInPort::GetDeviceCount() { return static_cast<int>(midiInGetNumDevs()); }
+int MidiInPort::GetDeviceCount() {
+    return static_cast<int>(midiInGetNumDevs());
+}
 
-void CALLBACK MidiInPort::OnMidiInput(HMIDIIN, UINT message, DWORD_PTR instance,
-                                      DWORD_PTR param1, DWORD_PTR) {
+void CALLBACK MidiInPort::OnMidiInput(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                      DWORD_PTR) {
     auto* port = reinterpret_cast<MidiInPort*>(instance);
     switch (message) {
         case MIM_DATA:
@@ -165,9 +166,8 @@ void MidiInPort::OnLongData(MIDIHDR* header) {
     if ((header->dwFlags & MHDR_DONE) == 0 || header->dwBytesRecorded == 0) {
         return;
     }
-    const DWORD length = header->dwBytesRecorded < header->dwBufferLength
-                             ? header->dwBytesRecorded
-                             : header->dwBufferLength;
+    const DWORD length = header->dwBytesRecorded < header->dwBufferLength ? header->dwBytesRecorded
+                                                                          : header->dwBufferLength;
     // Filled before it is linked, so the reader never meets a node without its copy; allocation
     // and copy stay outside the lock.
     BYTE* copy = new (std::nothrow) BYTE[length];

@@ -9,7 +9,7 @@
 #include "platform/mmsystem.h"
 
 class MidiInPort {
-public:
+  public:
     static constexpr DWORD kReceiveBufferSize = 8192;
     static constexpr int kRingSlots = 32;
 
@@ -45,7 +45,7 @@ public:
     int RingWriteIndex() const { return m_ringWrite; }
     bool IsStarted() const { return m_started != 0; }
 
-private:
+  private:
     struct Node {
         BYTE* copy;
         DWORD length;

@@ -5,7 +5,7 @@
 #include "midi/midi_out_port.h"
 
 class MidiOutBank {
-public:
+  public:
     static constexpr int kSlots = 16;
 
     MidiOutBank();
@@ -14,7 +14,7 @@ public:
     int DeviceCount() const { return m_deviceCount; }
     int SlotDevice(int slot) const { return m_slotDevice[slot]; }
 
-private:
+  private:
     int m_slotFlag[kSlots] = {};
     MidiOutPort m_slots[kSlots];
     int m_slotDevice[kSlots];

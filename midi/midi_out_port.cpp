@@ -10,7 +10,9 @@ constexpr UINT kHeaderSize = sizeof(MIDIHDR);
 
 }  // namespace
 
-MidiOutPort::~MidiOutPort() { Close(); }
+MidiOutPort::~MidiOutPort() {
+    Close();
+}
 
 int MidiOutPort::Open(int index) {
     if (m_handle != nullptr) {
@@ -76,4 +78,6 @@ void MidiOutPort::GetDeviceName(int index, char* name) {
     CopyDeviceName(caps.szPname, name);
 }
 
-int MidiOutPort::GetDeviceCount() { return static_cast<int>(midiOutGetNumDevs()); }
+int MidiOutPort::GetDeviceCount() {
+    return static_cast<int>(midiOutGetNumDevs());
+}

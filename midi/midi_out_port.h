@@ -5,7 +5,7 @@
 #include "platform/mmsystem.h"
 
 class MidiOutPort {
-public:
+  public:
     MidiOutPort() = default;
     ~MidiOutPort();
     MidiOutPort(const MidiOutPort&) = delete;
@@ -24,7 +24,7 @@ public:
     bool IsOpen() const { return m_handle != nullptr; }
     int DeviceIndex() const { return m_deviceIndex; }
 
-private:
+  private:
     HMIDIOUT m_handle = nullptr;
     int m_deviceIndex = 0;
 };

@@ -10,7 +10,7 @@
 constexpr DWORD INFINITE = 0xFFFFFFFF;
 
 class CEvent {
-public:
+  public:
     explicit CEvent(BOOL initiallyOwn = 0, BOOL manualReset = 0);
     CEvent(const CEvent&) = delete;
     CEvent& operator=(const CEvent&) = delete;
@@ -20,7 +20,7 @@ public:
     // Waits at most `timeout` ms (INFINITE: no limit). Nonzero when the wait ended signalled.
     BOOL Lock(DWORD timeout = INFINITE);
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     bool m_signalled;

@@ -46,7 +46,9 @@ HGLOBAL LoadResource(HMODULE, HRSRC resource) {
     return resource->data;
 }
 
-const void* LockResource(HGLOBAL loaded) { return loaded; }
+const void* LockResource(HGLOBAL loaded) {
+    return loaded;
+}
 
 DWORD SizeofResource(HMODULE, HRSRC resource) {
     if (resource == nullptr) {

@@ -5,8 +5,7 @@
 #include <cstdint>
 
 // Packs `count` bytes and returns count + ceil(count / 7), 0 when count <= 0.
-std::int32_t PackSeptets(std::uint8_t* destination, const std::uint8_t* source,
-                         std::int32_t count);
+std::int32_t PackSeptets(std::uint8_t* destination, const std::uint8_t* source, std::int32_t count);
 
 // The reverse of PackSeptets: unpacks `packedLength` bytes, returns the number of data bytes.
 std::int32_t UnpackSeptets(std::uint8_t* destination, const std::uint8_t* source,

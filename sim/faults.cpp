@@ -12,8 +12,8 @@ constexpr std::int64_t kMaxIndex = 0x7FFFFFFF;
 constexpr std::int64_t kMaxDelayMs = 600000;
 
 constexpr std::string_view kFaultNames[] = {
-    "family", "not-update-mode", "begin-status", "end-status", "silent", "drop",
-    "late-ack", "crc", "flash-error", "erase-refuse", "inject"};
+    "family", "not-update-mode", "begin-status", "end-status", "silent", "drop", "late-ack",
+    "crc",    "flash-error",     "erase-refuse", "inject"};
 constexpr std::string_view kStageNames = "identity, begin, erase:R, write:N, end";
 
 struct InjectionName {
@@ -37,11 +37,13 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-std::string Quote(std::string_view s) { return "\"" + std::string(s) + "\""; }
+std::string Quote(std::string_view s) {
+    return "\"" + std::string(s) + "\"";
+}
 
 // Parses one item; on failure sets `error` to what is wrong with it, without the item itself.
 class CItemParser {
-public:
+  public:
     CItemParser(Faults& faults, std::string& error) : m_faults(faults), m_error(error) {}
 
     bool Parse(std::string_view item) {
@@ -86,7 +88,7 @@ public:
         return ParseInject(value);
     }
 
-private:
+  private:
     static bool IsKnown(std::string_view key) {
         for (std::string_view name : kFaultNames) {
             if (name == key) return true;
@@ -141,16 +143,22 @@ private:
         const auto colon = value.find(':');
         const std::string_view name = value.substr(0, colon);
         const bool indexed = name == "erase" || name == "write";
-        if (name == "identity") moment.stage = Stage::kIdentity;
-        else if (name == "begin") moment.stage = Stage::kBegin;
-        else if (name == "erase") moment.stage = Stage::kErase;
-        else if (name == "write") moment.stage = Stage::kWrite;
-        else if (name == "end") moment.stage = Stage::kEnd;
-        else return Fail("unknown stage " + Quote(name) + " (expected one of " +
-                         std::string(kStageNames) + ")");
+        if (name == "identity")
+            moment.stage = Stage::kIdentity;
+        else if (name == "begin")
+            moment.stage = Stage::kBegin;
+        else if (name == "erase")
+            moment.stage = Stage::kErase;
+        else if (name == "write")
+            moment.stage = Stage::kWrite;
+        else if (name == "end")
+            moment.stage = Stage::kEnd;
+        else
+            return Fail("unknown stage " + Quote(name) + " (expected one of " +
+                        std::string(kStageNames) + ")");
         if (indexed != (colon != std::string_view::npos)) {
-            return Fail(indexed ? "stage " + Quote(name) + " needs a number: " +
-                                      std::string(name) + ":N"
+            return Fail(indexed ? "stage " + Quote(name) + " needs a number: " + std::string(name) +
+                                      ":N"
                                 : "stage " + Quote(name) + " takes no number");
         }
         if (!indexed) return true;
@@ -214,11 +222,16 @@ std::string Hex(std::uint8_t value) {
 
 std::string MomentText(const Moment& moment) {
     switch (moment.stage) {
-        case Stage::kIdentity: return "identity";
-        case Stage::kBegin: return "begin";
-        case Stage::kErase: return "erase:" + std::to_string(moment.index);
-        case Stage::kWrite: return "write:" + std::to_string(moment.index);
-        case Stage::kEnd: return "end";
+        case Stage::kIdentity:
+            return "identity";
+        case Stage::kBegin:
+            return "begin";
+        case Stage::kErase:
+            return "erase:" + std::to_string(moment.index);
+        case Stage::kWrite:
+            return "write:" + std::to_string(moment.index);
+        case Stage::kEnd:
+            return "end";
     }
     return {};
 }

@@ -2,28 +2,31 @@
 // share. Items are separated by commas; blanks around an item are ignored; numbers are decimal
 // or 0x-hex. An empty text is a healthy unit.
 //
-//   family=F              Identity Reply carries family F (0x00..0x7F) and the unit answers
-//                         only manufacturer messages with model byte F
+//   family=F              the unit is of family F (0..0x7F): its Identity Reply carries F and
+//                         it ignores manufacturer messages with another model byte
 //   not-update-mode       Begin Update answered with status 11
 //   begin-status=S        Begin Update answered with status S (0..127)
 //   end-status=S          End Update answered with status S
-//   silent=STAGE          from STAGE on the unit sends nothing at all
+//   silent=STAGE          from STAGE on, the unit sends nothing at all
 //   drop=N:K              the first K sends of block N are lost: not written, not answered
-//   late-ack=N:MS         the answer to block N's first send leaves MS ms late
+//   late-ack=N:MS         the answer to block N's first send leaves MS ms (0..600000) late;
+//                         the unit handles nothing else meanwhile
 //   crc=N:K               the first K sends of block N answered 8, not written
 //   flash-error=N:K       the first K sends of block N answered 3, not written
 //   erase-refuse=R:K      the first K sends of erase row R answered 3, not erased
 //   inject=MESSAGE@STAGE  the unit sends MESSAGE when STAGE comes, before its answer
 //
 //   STAGE:   identity | begin | erase:R | write:N | end
-//   MESSAGE: identity-request | begin-update | end-update | unknown-command
-//            | wrong-model | truncated | oversize | no-f0
+//   MESSAGE: identity-request | begin-update | end-update | unknown-command (command 40)
+//            | wrong-model (Status 0 of the other accepted family) | truncated (a Status cut
+//            after its command byte) | oversize (9,000 bytes) | no-f0 (Status 0 without F0)
 //
 // Block N is the N-th distinct Write Block of an update, counted by address from 0; erase row R
 // the R-th distinct Erase Range likewise. An update starts at each Identity Request the unit
 // receives, and so do the counts behind K. A stage comes with the first send of its message
-// within an update. Several drop, late-ack, crc, flash-error, erase-refuse and inject items may
-// be given for different blocks; every other item at most once.
+// within an update. For one block, drop takes the first sends, then crc, then flash-error.
+// Several drop, late-ack, crc, flash-error, erase-refuse and inject items may be given, each
+// block or row at most once per kind; every other item at most once.
 #pragma once
 
 #include <cstdint>

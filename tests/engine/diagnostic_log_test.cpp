@@ -62,9 +62,8 @@ TEST(DiagnosticLog, ExistingFileGetsLinesAppendedInOrder) {
     rx::WriteLog(rx::kLogCrcError);
     rx::WriteLog(rx::kLogCrcError);
     rx::WriteLog(rx::kLogWriteTimeout);
-    const std::vector<std::string> expected = {"(CRC)Transfer error occurred.",
-                                               "(CRC)Transfer error occurred.",
-                                               "(Write)Time Out Error."};
+    const std::vector<std::string> expected = {
+        "(CRC)Transfer error occurred.", "(CRC)Transfer error occurred.", "(Write)Time Out Error."};
     EXPECT_EQ(dir.Texts(), expected);
     const std::string contents = dir.Contents();
     EXPECT_EQ(contents.substr(contents.size() - 2), "\r\n");

@@ -12,7 +12,7 @@
 #include "engine/window_ops.h"
 
 class FakeWindow : public IWindowOps {
-public:
+  public:
     void RestoreControls() override { Record("restore"); }
     void DisableControls() override { Record("disable"); }
     void EnableExecute(bool enable) override { Record(enable ? "execute:on" : "execute:off"); }
@@ -84,7 +84,7 @@ public:
         });
     }
 
-private:
+  private:
     void Record(std::string event) {
         std::lock_guard lock(m_mutex);
         m_events.push_back(std::move(event));

@@ -10,7 +10,7 @@
 #include <vector>
 
 class ScopedLogDir {
-public:
+  public:
     explicit ScopedLogDir(bool withLog = true) {
         char pattern[] = "/tmp/rx300-test-XXXXXX";
         m_dir = mkdtemp(pattern);
@@ -47,7 +47,7 @@ public:
     }
     const std::filesystem::path& Path() const { return m_dir; }
 
-private:
+  private:
     std::filesystem::path m_dir;
     std::filesystem::path m_previous;
 };

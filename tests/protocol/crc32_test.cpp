@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "protocol/septets.h"
@@ -36,8 +37,12 @@ TEST_P(Crc32Text, IsTheComplementOfTheStandardCrc) {
 
 INSTANTIATE_TEST_SUITE_P(Examples, Crc32Text,
                          testing::Values(CrcCase{"", 0xFFFFFFFF},
-                                         CrcCase{"abc", 0xCADBBE3D},          // standard 0x352441C2
-                                         CrcCase{"123456789", 0x340BC6D9}));  // 0xCBF43926
+                                         CrcCase{"abc", 0xCADBBE3D},         // standard 0x352441C2
+                                         CrcCase{"123456789", 0x340BC6D9}),  // 0xCBF43926
+                         [](const auto& info) {
+                             return *info.param.text ? std::string("Text") + info.param.text
+                                                     : std::string("NoBytes");
+                         });
 
 TEST(Crc32, EveryTableEntryMatchesThePolynomial) {
     for (int b = 0; b < 256; ++b) {

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -115,6 +117,12 @@ INSTANTIATE_TEST_SUITE_P(
                     NumberCase{0xFFFFFFFF, true, {0x7F, 0x7F, 0x7F, 0x7F, 0x7F}},
                     NumberCase{0xCADBBE3D, false, {0x3D, 0x7C, 0x6E, 0x56, 0x0C}},
                     NumberCase{0xFFFFFFFF, false, {0x7F, 0x7F, 0x7F, 0x7F, 0x0F}},
-                    NumberCase{0x80000000, false, {0x00, 0x00, 0x00, 0x00, 0x08}}));
+                    NumberCase{0x80000000, false, {0x00, 0x00, 0x00, 0x00, 0x08}}),
+    [](const auto& info) {
+        char name[24];
+        std::snprintf(name, sizeof(name), "%s%08X", info.param.isSigned ? "Signed" : "Unsigned",
+                      info.param.value);
+        return std::string(name);
+    });
 
 }  // namespace

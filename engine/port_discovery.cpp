@@ -1,0 +1,40 @@
+#include "engine/port_discovery.h"
+
+#include <algorithm>
+
+namespace rx {
+
+namespace {
+
+constexpr const char* kBaseNames[] = {
+    "USB \xE3\x82\xAA\xE3\x83\xBC\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xAA "
+    "\xE3\x83\x87\xE3\x83\x90\xE3\x82\xA4\xE3\x82\xB9",
+    "USB Audio Device",
+    "TAVO RX Series",
+};
+
+}  // namespace
+
+std::array<std::string, 3> CandidateNames(int instance) {
+    std::array<std::string, 3> names;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        names[i] = kBaseNames[i];
+        if (instance != 1) {
+            names[i] += " (" + std::to_string(instance) + ")";
+        }
+    }
+    return names;
+}
+
+int PreselectedDevice(const std::vector<std::string>& deviceNames, int instance) {
+    const auto candidates = CandidateNames(instance);
+    int selected = -1;
+    for (std::size_t i = 0; i < deviceNames.size(); ++i) {
+        if (std::find(candidates.begin(), candidates.end(), deviceNames[i]) != candidates.end()) {
+            selected = static_cast<int>(i);
+        }
+    }
+    return selected;
+}
+
+}  // namespace rx

@@ -1,0 +1,38 @@
+// Every test here runs on Qt's offscreen platform with no MIDI system but the virtual devices,
+// and keeps its instance slots in a runtime directory of its own.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "rx300-updater-test";
+        static char* argv[] = {name, nullptr};
+        m_app = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { m_app.reset(); }
+
+  private:
+    std::unique_ptr<QApplication> m_app;
+};
+
+const bool kRegistered = [] {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("RX300_MIDI", "virtual", 1);
+    // Each test sets its own; this one keeps Qt quiet until then.
+    static char runtimeDir[] = "/tmp/rx300-qt-test-XXXXXX";
+    if (mkdtemp(runtimeDir) != nullptr) {
+        setenv("XDG_RUNTIME_DIR", runtimeDir, 1);
+    }
+    unsetenv("RX300_TEST_DISMISS_BOXES");
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    return true;
+}();
+
+}  // namespace
