@@ -58,9 +58,12 @@ bool JackServer::Start(std::string* error) {
         ::dup2(null, STDIN_FILENO);
         ::dup2(null, STDOUT_FILENO);
         ::dup2(null, STDERR_FILENO);
-        // No real-time scheduling (not granted in containers); a short period keeps latency low.
-        ::execlp("jackd", "jackd", "--no-realtime", "-n", m_name.c_str(), "-d", "dummy", "-r",
-                 "48000", "-p", "64", static_cast<char*>(nullptr));
+        // No real-time scheduling: containers do not grant it. Without it a loaded machine
+        // makes cycles overrun, and in JACK's default asynchronous mode a client may then read
+        // a port buffer that another one is still writing (SysEx arrived cut and glued here).
+        // Synchronous mode waits for every client in each cycle.
+        ::execlp("jackd", "jackd", "--no-realtime", "--sync", "-n", m_name.c_str(), "-d", "dummy",
+                 "-r", "48000", "-p", "128", static_cast<char*>(nullptr));
         ::_exit(127);
     }
     m_pid = pid;
