@@ -19,7 +19,7 @@ struct Device {
 };
 
 class Directory {
-public:
+  public:
     static Directory& Instance() {
         // Never destroyed: ports may still be closed during static destruction.
         static auto* directory = new Directory;
@@ -58,7 +58,7 @@ public:
         return m_system;
     }
 
-private:
+  private:
     void EnsureProbed() {
         std::call_once(m_probed, [this] {
             m_system = FindMidiSystem(MidiSystemChoiceFromEnvironment());

@@ -10,7 +10,7 @@ namespace platform {
 
 template <typename Device>
 class HandleTable {
-public:
+  public:
     void Add(const std::shared_ptr<Device>& device) {
         std::lock_guard lock(m_mutex);
         m_devices.emplace(device.get(), device);
@@ -32,7 +32,7 @@ public:
         }
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::unordered_map<Device*, std::shared_ptr<Device>> m_devices;
 };

@@ -21,7 +21,7 @@ struct PortRef {
 };
 
 class InputStream {
-public:
+  public:
     virtual ~InputStream() = default;
     // Blocks until the next whole message arrives; false once Interrupt was called.
     virtual bool Next(std::vector<std::uint8_t>& message) = 0;
@@ -30,7 +30,7 @@ public:
 };
 
 class OutputStream {
-public:
+  public:
     virtual ~OutputStream() = default;
     // Sends one whole message; returns once the MIDI system has taken the bytes. A message the
     // system would drop is refused instead. Callers serialise sends on one stream.
@@ -38,7 +38,7 @@ public:
 };
 
 class MidiBackend {
-public:
+  public:
     virtual ~MidiBackend() = default;
     // Ports that can be read (they become input devices) and ports that can be written.
     virtual std::vector<PortRef> ReadablePorts() = 0;

@@ -1,6 +1,7 @@
 #include "platform/midi_in_device.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstring>
@@ -32,11 +33,17 @@ struct MidiInDevice {
     MidiInDevice(std::unique_ptr<platform::InputStream> input, MIDIINPROC proc, DWORD_PTR inst)
         : stream(std::move(input)), callback(proc), instance(inst) {}
 
+    // Called with callbackMutex held.
     void Notify(UINT message, DWORD_PTR param1, DWORD_PTR param2) {
-        if (callback != nullptr) {
-            callback(this, message, instance, param1, param2);
+        if (callback == nullptr) {
+            return;
         }
+        const std::thread::id outer = callbackThread.exchange(std::this_thread::get_id());
+        callback(this, message, instance, param1, param2);
+        callbackThread = outer;
     }
+
+    bool InCallback() const { return callbackThread.load() == std::this_thread::get_id(); }
 
     void Run() {
         std::vector<std::uint8_t> message;
@@ -112,6 +119,7 @@ struct MidiInDevice {
     // Held while a callback runs: one callback at a time, from the delivery thread or from
     // midiInReset/midiInClose. Recursive, so that the callback may call midiInReset.
     std::recursive_mutex callbackMutex;
+    std::atomic<std::thread::id> callbackThread{};
 
     // Guards the state below; never held while a callback runs, so the callback may queue its
     // buffer again.
@@ -175,6 +183,8 @@ MMRESULT Open(HMIDIIN* handle, UINT device, DWORD_PTR callback, DWORD_PTR instan
     }
     auto proc = type == CALLBACK_FUNCTION ? reinterpret_cast<MIDIINPROC>(callback) : nullptr;
     auto opened = std::make_shared<MidiInDevice>(std::move(stream), proc, instance);
+    // Known before MIM_OPEN, so that the callback may already use the handle.
+    Devices().Add(opened);
     {
         std::lock_guard callbackLock(opened->callbackMutex);
         opened->Notify(MIM_OPEN, 0, 0);
@@ -182,9 +192,9 @@ MMRESULT Open(HMIDIIN* handle, UINT device, DWORD_PTR callback, DWORD_PTR instan
     try {
         opened->delivery = std::thread([device = opened.get()] { device->Run(); });
     } catch (...) {
+        Devices().Remove(opened.get());
         return MMSYSERR_NOMEM;
     }
-    Devices().Add(opened);
     *handle = opened.get();
     return MMSYSERR_NOERROR;
 }
@@ -194,8 +204,8 @@ MMRESULT Close(HMIDIIN handle) {
     if (!device) {
         return MMSYSERR_INVALHANDLE;
     }
-    if (std::this_thread::get_id() == device->delivery.get_id()) {
-        // From inside a callback: the delivery thread cannot wait for itself.
+    if (device->InCallback()) {
+        // Closing waits for the callback to return.
         return MMSYSERR_ERROR;
     }
     {
@@ -210,7 +220,9 @@ MMRESULT Close(HMIDIIN handle) {
         device->started = false;
     }
     device->stream->Interrupt();
-    device->delivery.join();
+    if (device->delivery.joinable()) {
+        device->delivery.join();
+    }
     {
         std::lock_guard callbackLock(device->callbackMutex);
         device->Notify(MIM_CLOSE, 0, 0);

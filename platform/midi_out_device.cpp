@@ -89,8 +89,7 @@ MMRESULT GetDevCaps(UINT_PTR device, MIDIOUTCAPSA* caps, UINT size) {
     return found ? MMSYSERR_NOERROR : MMSYSERR_BADDEVICEID;
 }
 
-MMRESULT Open(HMIDIOUT* handle, UINT device, DWORD_PTR callback, DWORD_PTR instance,
-              DWORD flags) {
+MMRESULT Open(HMIDIOUT* handle, UINT device, DWORD_PTR callback, DWORD_PTR instance, DWORD flags) {
     (void)callback;
     (void)instance;
     if (handle == nullptr) {

@@ -8,8 +8,7 @@ namespace platform::midi_out {
 
 UINT GetNumDevs();
 MMRESULT GetDevCaps(UINT_PTR device, MIDIOUTCAPSA* caps, UINT size);
-MMRESULT Open(HMIDIOUT* handle, UINT device, DWORD_PTR callback, DWORD_PTR instance,
-              DWORD flags);
+MMRESULT Open(HMIDIOUT* handle, UINT device, DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
 MMRESULT Close(HMIDIOUT handle);
 MMRESULT PrepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT size);
 MMRESULT UnprepareHeader(HMIDIOUT handle, MIDIHDR* header, UINT size);

@@ -6,7 +6,7 @@
 #include "platform/mmsystem.h"
 
 class IMmSystem {
-public:
+  public:
     virtual ~IMmSystem() = default;
 
     virtual UINT midiInGetNumDevs() = 0;

@@ -1,13 +1,13 @@
 #include "platform/heap_sleep.h"
-#include "platform/mm_dispatch.h"
 #include "platform/midi_in_device.h"
 #include "platform/midi_out_device.h"
+#include "platform/mm_dispatch.h"
 #include "platform/timer.h"
 
 namespace {
 
 class RealSystem final : public IMmSystem {
-public:
+  public:
     UINT midiInGetNumDevs() override { return platform::midi_in::GetNumDevs(); }
     MMRESULT midiInGetDevCapsA(UINT_PTR device, MIDIINCAPSA* caps, UINT size) override {
         return platform::midi_in::GetDevCaps(device, caps, size);
@@ -55,9 +55,7 @@ public:
     MMRESULT timeGetDevCaps(TIMECAPS* caps, UINT size) override {
         return platform::timer::GetDevCaps(caps, size);
     }
-    MMRESULT timeBeginPeriod(UINT period) override {
-        return platform::timer::BeginPeriod(period);
-    }
+    MMRESULT timeBeginPeriod(UINT period) override { return platform::timer::BeginPeriod(period); }
     MMRESULT timeEndPeriod(UINT period) override { return platform::timer::EndPeriod(period); }
     MMRESULT timeSetEvent(UINT delay, UINT resolution, LPTIMECALLBACK callback, DWORD_PTR user,
                           UINT flags) override {
@@ -75,6 +73,7 @@ public:
 }  // namespace
 
 IMmSystem& RealMmSystem() {
-    static RealSystem system;
-    return system;
+    // Never destroyed: ports and timers held by static objects are released at exit.
+    static auto* system = new RealSystem;
+    return *system;
 }

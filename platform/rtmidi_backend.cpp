@@ -18,6 +18,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 #include "platform/device_names.h"
 
@@ -38,7 +39,7 @@ struct ErrorCount {
             static_cast<ErrorCount*>(self)->errors.fetch_add(1, std::memory_order_relaxed);
         }
     }
-    unsigned Now() const { return errors.load(std::memory_order_relaxed); }
+    unsigned Total() const { return errors.load(std::memory_order_relaxed); }
 };
 
 RtMidi::Api ApiOf(MidiSystem system) {
@@ -46,8 +47,7 @@ RtMidi::Api ApiOf(MidiSystem system) {
 }
 
 template <typename T>
-std::unique_ptr<T> MakeRtMidi(MidiSystem system, const std::string& clientName,
-                              ErrorCount& count) {
+std::unique_ptr<T> MakeRtMidi(MidiSystem system, const std::string& clientName, ErrorCount& count) {
     if (system == MidiSystem::None) {
         return nullptr;
     }
@@ -68,35 +68,35 @@ std::unique_ptr<T> MakeRtMidi(MidiSystem system, const std::string& clientName,
     }
 }
 
+// An object whose closing threw is left as it is rather than closed twice.
 template <typename T>
 void DestroyQuietly(std::unique_ptr<T>& midi) {
     try {
         midi.reset();
     } catch (...) {
-        midi.release();
+        (void)midi.release();
     }
 }
 
 class RtMidiInputStream final : public InputStream {
-public:
+  public:
     bool Open(MidiSystem system, const std::string& portId, const std::string& virtualName) {
         const bool isVirtual = portId.empty();
-        m_in = MakeRtMidi<RtMidiIn>(system, isVirtual ? virtualName : NextOwnClientName(),
-                                    m_count);
+        m_in = MakeRtMidi<RtMidiIn>(system, isVirtual ? virtualName : NextOwnClientName(), m_count);
         if (!m_in) {
             return false;
         }
-        const unsigned before = m_count.Now();
+        const unsigned before = m_count.Total();
         try {
             if (isVirtual) {
                 m_in->openVirtualPort(virtualName);
-                return m_count.Now() == before;
+                return m_count.Total() == before;
             }
             const unsigned count = m_in->getPortCount();
             for (unsigned i = 0; i < count; ++i) {
                 if (m_in->getPortName(i) == portId) {
                     m_in->openPort(i, "in");
-                    return m_count.Now() == before && m_in->isPortOpen();
+                    return m_count.Total() == before && m_in->isPortOpen();
                 }
             }
         } catch (...) {
@@ -123,34 +123,34 @@ public:
 
     void Interrupt() override { m_interrupted.store(true, std::memory_order_release); }
 
-private:
+  private:
     ErrorCount m_count;
     std::unique_ptr<RtMidiIn> m_in;
     std::atomic<bool> m_interrupted{false};
 };
 
 class RtMidiOutputStream final : public OutputStream {
-public:
+  public:
     explicit RtMidiOutputStream(MidiSystem system) : m_system(system) {}
 
     bool Open(const std::string& portId, const std::string& virtualName) {
         const bool isVirtual = portId.empty();
-        m_out = MakeRtMidi<RtMidiOut>(m_system, isVirtual ? virtualName : NextOwnClientName(),
-                                      m_count);
+        m_out =
+            MakeRtMidi<RtMidiOut>(m_system, isVirtual ? virtualName : NextOwnClientName(), m_count);
         if (!m_out) {
             return false;
         }
-        const unsigned before = m_count.Now();
+        const unsigned before = m_count.Total();
         try {
             if (isVirtual) {
                 m_out->openVirtualPort(virtualName);
-                return m_count.Now() == before;
+                return m_count.Total() == before;
             }
             const unsigned count = m_out->getPortCount();
             for (unsigned i = 0; i < count; ++i) {
                 if (m_out->getPortName(i) == portId) {
                     m_out->openPort(i, "out");
-                    return m_count.Now() == before && m_out->isPortOpen();
+                    return m_count.Total() == before && m_out->isPortOpen();
                 }
             }
         } catch (...) {
@@ -164,23 +164,23 @@ public:
         if (m_system == MidiSystem::Jack && length > kJackMessageLimit) {
             return MMSYSERR_INVALPARAM;
         }
-        const unsigned before = m_count.Now();
+        const unsigned before = m_count.Total();
         try {
             m_out->sendMessage(data, length);
         } catch (...) {
             return MMSYSERR_ERROR;
         }
-        return m_count.Now() == before ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+        return m_count.Total() == before ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
     }
 
-private:
+  private:
     MidiSystem m_system;
     ErrorCount m_count;
     std::unique_ptr<RtMidiOut> m_out;
 };
 
 class RtMidiBackend final : public MidiBackend {
-public:
+  public:
     explicit RtMidiBackend(MidiSystem system) : m_system(system) {}
 
     bool Init() {
@@ -228,7 +228,7 @@ public:
         return stream;
     }
 
-private:
+  private:
     std::vector<PortRef> List(RtMidi& lister) {
         std::vector<PortRef> ports;
         try {
@@ -304,8 +304,8 @@ std::unique_ptr<InputStream> OpenRtMidiVirtualInput(MidiSystem system, const std
     auto stream = std::make_unique<RtMidiInputStream>();
     if (system == MidiSystem::None || !stream->Open(system, {}, name)) {
         if (error != nullptr) {
-            *error = std::string("cannot open a virtual MIDI input port on ") +
-                     MidiSystemName(system);
+            *error =
+                std::string("cannot open a virtual MIDI input port on ") + MidiSystemName(system);
         }
         return nullptr;
     }
@@ -318,8 +318,8 @@ std::unique_ptr<OutputStream> OpenRtMidiVirtualOutput(MidiSystem system, const s
     auto stream = std::make_unique<RtMidiOutputStream>(system);
     if (system == MidiSystem::None || !stream->Open({}, name)) {
         if (error != nullptr) {
-            *error = std::string("cannot open a virtual MIDI output port on ") +
-                     MidiSystemName(system);
+            *error =
+                std::string("cannot open a virtual MIDI output port on ") + MidiSystemName(system);
         }
         return nullptr;
     }

@@ -18,7 +18,7 @@ class InputStream;
 class OutputStream;
 
 class RtMidiVirtualPort {
-public:
+  public:
     // Called with each whole message that reaches the input port, on a thread of this class,
     // one message after the other.
     using MessageHandler = std::function<void(const std::uint8_t* data, std::size_t length)>;
@@ -43,7 +43,7 @@ public:
     bool IsOpen() const { return m_output != nullptr; }
     MidiSystem System() const { return m_system; }
 
-private:
+  private:
     MidiSystem m_system = MidiSystem::None;
     std::unique_ptr<InputStream> m_input;
     std::mutex m_sendMutex;

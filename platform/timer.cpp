@@ -15,9 +15,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 class Event : public std::enable_shared_from_this<Event> {
-public:
+  public:
     Event(UINT id, UINT period, LPTIMECALLBACK callback, DWORD_PTR user)
-        : m_id(id), m_period(std::chrono::milliseconds(period)), m_callback(callback),
+        : m_id(id),
+          m_period(std::chrono::milliseconds(period)),
+          m_callback(callback),
           m_user(user) {}
 
     // The thread holds the event, so that one killed from inside its own tick lives on until
@@ -42,7 +44,7 @@ public:
         }
     }
 
-private:
+  private:
     void Run() {
         auto deadline = Clock::now() + m_period;
         std::unique_lock lock(m_mutex);
@@ -132,8 +134,7 @@ MMRESULT EndPeriod(UINT period) {
 UINT SetEvent(UINT delay, UINT resolution, LPTIMECALLBACK callback, DWORD_PTR user, UINT flags) {
     // Steady-clock waits are as fine as this machine gets; the resolution asks for nothing more.
     (void)resolution;
-    if (delay < kPeriodMin || delay > kPeriodMax || callback == nullptr ||
-        flags != TIME_PERIODIC) {
+    if (delay < kPeriodMin || delay > kPeriodMax || callback == nullptr || flags != TIME_PERIODIC) {
         return 0;
     }
     auto& timers = State();

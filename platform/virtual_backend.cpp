@@ -17,7 +17,7 @@ class VirtualInputStream;
 // One registered pair. Open host devices hold it, so it outlives its endpoint; once retired it
 // refuses the host's sends and delivers nothing.
 class PairState {
-public:
+  public:
     PairState(std::string name, vmidi::HostMessageHandler onHost, unsigned serial)
         : m_name(std::move(name)),
           m_id("virtual:" + std::to_string(serial)),
@@ -63,7 +63,7 @@ public:
         m_onHost = nullptr;
     }
 
-private:
+  private:
     const std::string m_name;
     const std::string m_id;
 
@@ -79,7 +79,7 @@ private:
 };
 
 class VirtualInputStream final : public InputStream {
-public:
+  public:
     explicit VirtualInputStream(std::shared_ptr<PairState> pair) : m_pair(std::move(pair)) {}
     ~VirtualInputStream() override {
         if (m_subscribed) {
@@ -116,7 +116,7 @@ public:
         m_ready.notify_all();
     }
 
-private:
+  private:
     std::shared_ptr<PairState> m_pair;
     bool m_subscribed = false;
     std::mutex m_queueMutex;
@@ -133,18 +133,18 @@ void PairState::ToHost(const std::uint8_t* data, std::size_t length) {
 }
 
 class VirtualOutputStream final : public OutputStream {
-public:
+  public:
     explicit VirtualOutputStream(std::shared_ptr<PairState> pair) : m_pair(std::move(pair)) {}
     MMRESULT Send(const std::uint8_t* data, std::size_t length) override {
         return m_pair->FromHost(data, length);
     }
 
-private:
+  private:
     std::shared_ptr<PairState> m_pair;
 };
 
 class Registry final : public MidiBackend {
-public:
+  public:
     std::shared_ptr<PairState> Add(std::string name, vmidi::HostMessageHandler onHost) {
         std::lock_guard lock(m_mutex);
         auto pair = std::make_shared<PairState>(std::move(name), std::move(onHost), ++m_serial);
@@ -183,7 +183,7 @@ public:
         return std::make_unique<VirtualOutputStream>(std::move(pair));
     }
 
-private:
+  private:
     std::vector<PortRef> Ports() {
         std::lock_guard lock(m_mutex);
         std::vector<PortRef> ports;
@@ -215,7 +215,7 @@ Registry& TheRegistry() {
 }
 
 class EndpointImpl final : public vmidi::Endpoint {
-public:
+  public:
     explicit EndpointImpl(std::shared_ptr<PairState> pair) : m_pair(std::move(pair)) {}
     ~EndpointImpl() override { TheRegistry().Remove(m_pair); }
 
@@ -224,7 +224,7 @@ public:
     }
     const std::string& Name() const override { return m_pair->Name(); }
 
-private:
+  private:
     std::shared_ptr<PairState> m_pair;
 };
 

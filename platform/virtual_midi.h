@@ -12,11 +12,12 @@
 namespace vmidi {
 
 // Called with every message the host sends to the pair's output device, on the sending thread,
-// while that send is in progress: it must not block.
+// while that send is in progress: it must not block. Sends through two host devices may call it
+// at the same time. It may call SendToHost, but must not destroy the endpoint.
 using HostMessageHandler = std::function<void(const std::uint8_t* data, std::size_t length)>;
 
 class Endpoint {
-public:
+  public:
     virtual ~Endpoint() = default;
     // Delivers one message to the pair's input device, as if it came down the cable. Dropped
     // when the host has not opened that device. Never blocks on the host.
@@ -24,8 +25,9 @@ public:
     virtual const std::string& Name() const = 0;
 };
 
-// Registers a device pair named `name`; it disappears when the returned endpoint is destroyed.
-// Devices that the host has open at that moment stop delivering and refuse sends.
+// Registers a device pair named `name`; it disappears when the returned endpoint is destroyed,
+// which waits for a call of `onHost` in progress. Devices that the host has open at that moment
+// stop delivering and refuse sends.
 std::shared_ptr<Endpoint> RegisterDevicePair(const std::string& name, HostMessageHandler onHost);
 
 }  // namespace vmidi

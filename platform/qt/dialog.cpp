@@ -162,11 +162,7 @@ void CDialog::CreateControls() {
     const BaseUnits units(font);
     m_window->setWindowTitle(QString::fromUtf8(m_template.caption));
     const QRect client = units.Map({0, 0, m_template.cx, m_template.cy});
-    if (m_template.resizable) {
-        m_window->resize(client.size());
-    } else {
-        m_window->setFixedSize(client.size());
-    }
+    m_window->setFixedSize(client.size());
 
     QWidget* previousTabStop = nullptr;
     QWidget* firstTabStop = nullptr;

@@ -1,5 +1,6 @@
 // A dialog template as data: the window's size and caption and its controls in tab order, all
 // measured in dialog units, which CDialog turns into pixels from the dialog font's metrics.
+// Dialogs have a fixed-size frame.
 #pragma once
 
 #include <span>
@@ -20,18 +21,15 @@ enum class ControlKind {
     kEdit,
 };
 
-// Control styles; a control without kTabStop is never reached with the Tab key.
+// Control styles; a control without kTabStop is never reached with the Tab key. What the Qt
+// widgets do by themselves (scrolling a long text, a scroll bar on a long list, left-aligned
+// static text) has no flag.
 enum ControlStyle : unsigned {
     kTabStop = 1u << 0,
-    kGroup = 1u << 1,
-    kDefaultButton = 1u << 2,
-    kReadOnly = 1u << 3,
-    kNoBorder = 1u << 4,
-    kBorder = 1u << 5,
-    kAutoHScroll = 1u << 6,
-    kVScroll = 1u << 7,
-    kDropDownList = 1u << 8,  // a list without an edit field
-    kLeftAligned = 1u << 9,
+    kDefaultButton = 1u << 1,
+    kReadOnly = 1u << 2,
+    kNoBorder = 1u << 3,
+    kDropDownList = 1u << 4,  // a list without an edit field, not sorted
 };
 
 // x, y, width and height in dialog units. A combo box's height is that of its opened list.
@@ -57,7 +55,5 @@ struct DialogTemplate {
     int cy;
     const char* caption;
     int pointSize;
-    // The window's frame: false for a fixed-size dialog frame.
-    bool resizable;
     std::span<const DialogControl> controls;
 };

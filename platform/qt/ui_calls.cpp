@@ -60,8 +60,8 @@ void CUiCalls::Run(std::function<void()> call) {
     QMetaObject::invokeMethod(
         app,
         [state, done, call = std::move(call)] {
-            // Closing happens on this thread too, so no close can come between this check and
-            // the end of the call.
+            // What the calls touch is destroyed on this thread only, and after Close(): a call
+            // that finds the state open runs to its end with everything still there.
             bool closed;
             {
                 std::lock_guard lock(state->mutex);

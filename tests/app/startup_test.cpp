@@ -56,7 +56,14 @@ std::vector<int> Range(int first, int last) {
 INSTANTIATE_TEST_SUITE_P(Held, SlotSearchTest,
                          ::testing::Values(SlotCase{{}, 1}, SlotCase{{1}, 2}, SlotCase{{1, 3}, 2},
                                            SlotCase{{2}, 1}, SlotCase{Range(1, 19), 20},
-                                           SlotCase{Range(1, 20), 0}));
+                                           SlotCase{Range(1, 20), 0}),
+                         [](const auto& info) {
+                             std::string name = "held";
+                             for (int n : info.param.held) {
+                                 name += "_" + std::to_string(n);
+                             }
+                             return name;
+                         });
 
 class StartupTest : public AppFixture {};
 

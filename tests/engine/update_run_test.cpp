@@ -180,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
 // it refuses block 41 once. A host that took the late answer for the resend's, and the resend's
 // for block 41's, would skip block 41 and still report a completed update.
 TEST_F(EngineTest, LateAckIsNotTakenForTheNextBlock) {
-    StartRun("late-ack=40:700,crc=41:1");
+    StartRun("late-ack=40:1600,crc=41:1");
     EXPECT_EQ(Finish(), RunOutcome::kCompleted);
     EXPECT_EQ(m_log.Texts(), std::vector<std::string>{"(CRC)Transfer error occurred."});
     for (int region = 0; region < 3; ++region) {
@@ -193,6 +193,7 @@ TEST_F(EngineTest, LateAckIsNotTakenForTheNextBlock) {
 }
 
 TEST_F(EngineTest, MissingImageIsReportedAndNothingIsSentFromIt) {
+    rx::RegisterEmbeddedResources();
     RegisterResource("BIN", rx::kImageSettings, nullptr, 0);
     StartRun("");
     EXPECT_EQ(Finish(), RunOutcome::kImageMissing);

@@ -36,8 +36,8 @@ TEST(DeviceNames, AlsaPortNamesLoseTheirClientAndPortNumbers) {
 }
 
 TEST(DeviceNames, NamesWithoutAlsaNumbersAreNotTakenForAlsaNames) {
-    for (const char* full : {"TAVO RX Series", "client:port", "client:port 12", "a:b x:1",
-                             "a:b 1:", "a:b 1:2x"}) {
+    for (const char* full :
+         {"TAVO RX Series", "client:port", "client:port 12", "a:b x:1", "a:b 1:", "a:b 1:2x"}) {
         SCOPED_TRACE(full);
         EXPECT_FALSE(ParseAlsaPortName(full).has_value());
     }
@@ -46,16 +46,21 @@ TEST(DeviceNames, NamesWithoutAlsaNumbersAreNotTakenForAlsaNames) {
 TEST(DeviceNames, JackPortsAreNamedByTheirShortName) {
     EXPECT_EQ(JackShortName("TAVO RX Series-01:TAVO RX Series"), "TAVO RX Series");
     EXPECT_EQ(JackClientName("TAVO RX Series-01:TAVO RX Series"), "TAVO RX Series-01");
-    EXPECT_EQ(JackShortName("a2j:USB [20] (capture): USB MIDI 1"), "USB [20] (capture): USB MIDI 1");
+    EXPECT_EQ(JackShortName("a2j:USB [20] (capture): USB MIDI 1"),
+              "USB [20] (capture): USB MIDI 1");
     EXPECT_EQ(JackShortName("no-colon"), "no-colon");
     EXPECT_EQ(JackClientName("no-colon"), "");
 }
 
 TEST(DeviceNames, TruncationNeverSplitsAUtf8Character) {
     // "オ" is three bytes: E3 82 AA.
-    const std::string text = "ab\xE3\x82\xAA" "cd";
+    const std::string text =
+        "ab\xE3\x82\xAA"
+        "cd";
     EXPECT_EQ(TruncateUtf8(text, 7), text);
-    EXPECT_EQ(TruncateUtf8(text, 6), "ab\xE3\x82\xAA" "c");
+    EXPECT_EQ(TruncateUtf8(text, 6),
+              "ab\xE3\x82\xAA"
+              "c");
     EXPECT_EQ(TruncateUtf8(text, 5), "ab\xE3\x82\xAA");
     EXPECT_EQ(TruncateUtf8(text, 4), "ab");
     EXPECT_EQ(TruncateUtf8(text, 3), "ab");
@@ -63,8 +68,8 @@ TEST(DeviceNames, TruncationNeverSplitsAUtf8Character) {
 }
 
 TEST(DeviceNames, RepeatedNamesAreNumberedInDeviceOrder) {
-    const std::vector<std::string> names = {"TAVO RX Series", "USB Audio Device",
-                                            "TAVO RX Series", "TAVO RX Series", "USB Audio Device"};
+    const std::vector<std::string> names = {"TAVO RX Series", "USB Audio Device", "TAVO RX Series",
+                                            "TAVO RX Series", "USB Audio Device"};
     const std::vector<std::string> expected = {"TAVO RX Series", "USB Audio Device",
                                                "TAVO RX Series (2)", "TAVO RX Series (3)",
                                                "USB Audio Device (2)"};

@@ -16,7 +16,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 class JackMidi : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         // Before the first MIDI call of this process, which fixes the backend for good.
         ::setenv("RX300_MIDI", "jack", 1);

@@ -1,11 +1,11 @@
 #include "jack_server.h"
 
+#include <fcntl.h>
 #include <jack/jack.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -61,9 +61,11 @@ bool JackServer::Start(std::string* error) {
         // No real-time scheduling: containers do not grant it. Without it a loaded machine
         // makes cycles overrun, and in JACK's default asynchronous mode a client may then read
         // a port buffer that another one is still writing (SysEx arrived cut and glued here).
-        // Synchronous mode waits for every client in each cycle.
-        ::execlp("jackd", "jackd", "--no-realtime", "--sync", "-n", m_name.c_str(), "-d", "dummy",
-                 "-r", "48000", "-p", "128", static_cast<char*>(nullptr));
+        // Synchronous mode waits for every client in each cycle, and the long client time-out
+        // keeps a slow (sanitised, loaded) test process from being dropped as unresponsive.
+        ::execlp("jackd", "jackd", "--no-realtime", "--sync", "--timeout", "10000", "-n",
+                 m_name.c_str(), "-d", "dummy", "-r", "48000", "-p", "128",
+                 static_cast<char*>(nullptr));
         ::_exit(127);
     }
     m_pid = pid;

@@ -14,7 +14,7 @@
 #include "platform/mmsystem.h"
 
 class MidiReceiver {
-public:
+  public:
     explicit MidiReceiver(DWORD bufferBytes = 8192, int buffers = 1);
     ~MidiReceiver();
 
@@ -44,7 +44,7 @@ public:
     static void CALLBACK Callback(HMIDIIN handle, UINT message, DWORD_PTR instance,
                                   DWORD_PTR param1, DWORD_PTR param2);
 
-private:
+  private:
     void OnMessage(HMIDIIN handle, UINT message, DWORD_PTR param1);
     template <typename Pred>
     bool WaitUntil(Pred pred);

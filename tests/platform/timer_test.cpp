@@ -57,8 +57,8 @@ struct TickLog {
 // Waits until another event has ticked `count` times: time enough for a stray tick to show.
 void LetAnotherTimerTick(int count) {
     TickLog witness;
-    const UINT id = timeSetEvent(1, 1, &TickLog::Proc, reinterpret_cast<DWORD_PTR>(&witness),
-                                 TIME_PERIODIC);
+    const UINT id =
+        timeSetEvent(1, 1, &TickLog::Proc, reinterpret_cast<DWORD_PTR>(&witness), TIME_PERIODIC);
     ASSERT_NE(id, 0u);
     EXPECT_TRUE(witness.WaitFor(count));
     EXPECT_EQ(timeKillEvent(id), TIMERR_NOERROR);
@@ -118,8 +118,8 @@ TEST(Timer, KillWaitsForTheRunningTickToFinish) {
             self->finished = true;
         }
     } tick;
-    const UINT id = timeSetEvent(1, 1, &Blocking::Proc, reinterpret_cast<DWORD_PTR>(&tick),
-                                 TIME_PERIODIC);
+    const UINT id =
+        timeSetEvent(1, 1, &Blocking::Proc, reinterpret_cast<DWORD_PTR>(&tick), TIME_PERIODIC);
     ASSERT_NE(id, 0u);
     const auto deadline = Clock::now() + 10s;
     while (!tick.entered && Clock::now() < deadline) {
@@ -144,8 +144,8 @@ TEST(Timer, KillFromInsideTheTickEndsTheEventWithoutDeadlock) {
             }
         }
     } log;
-    const UINT id = timeSetEvent(1, 1, &SelfKilling::Proc, reinterpret_cast<DWORD_PTR>(&log),
-                                 TIME_PERIODIC);
+    const UINT id =
+        timeSetEvent(1, 1, &SelfKilling::Proc, reinterpret_cast<DWORD_PTR>(&log), TIME_PERIODIC);
     ASSERT_NE(id, 0u);
     ASSERT_TRUE(log.WaitFor(3));
     LetAnotherTimerTick(20);
@@ -166,7 +166,7 @@ TEST(Timer, RefusedEventsGetNoId) {
     const Case cases[] = {
         {"period 0", 0, &TickLog::Proc, TIME_PERIODIC},
         {"no callback", 1, nullptr, TIME_PERIODIC},
-        {"unknown flags", 1, &TickLog::Proc, 0x100},
+        {"unknown flags", 1, &TickLog::Proc, 0x8000},
         {"period above the maximum", platform::timer::kPeriodMax + 1, &TickLog::Proc,
          TIME_PERIODIC},
     };
@@ -212,12 +212,12 @@ TEST(Timer, AnOverrunTickIsNotMadeUpInABurst) {
         int due, now, period, next;
     };
     const Case cases[] = {
-        {10, 10, 1, 11},   // on time
-        {10, 10, 5, 15},   //
-        {10, 14, 5, 15},   // late but the next deadline is still ahead
-        {10, 15, 5, 20},   // the next deadline is now: skip it
-        {10, 27, 5, 30},   // overran three periods: next one on the same phase
-        {10, 100, 1, 101}, //
+        {10, 10, 1, 11},    // on time
+        {10, 10, 5, 15},    //
+        {10, 14, 5, 15},    // late but the next deadline is still ahead
+        {10, 15, 5, 20},    // the next deadline is now: skip it
+        {10, 27, 5, 30},    // overran three periods: next one on the same phase
+        {10, 100, 1, 101},  //
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "due " << c.due << " now " << c.now);

@@ -1,4 +1,6 @@
 // The multimedia MIDI calls over in-process virtual devices, with no MIDI system at all.
+#include "platform/virtual_midi.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,7 +12,6 @@
 #include "midi_receiver.h"
 #include "platform/midi_in_device.h"
 #include "platform/mmsystem.h"
-#include "platform/virtual_midi.h"
 
 namespace {
 
@@ -21,18 +22,18 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A virtual device that records what the host sends and can echo it back.
 class FarEnd {
-public:
+  public:
     explicit FarEnd(const std::string& name, bool echo = false) {
-        m_endpoint = vmidi::RegisterDevicePair(name, [this, echo](const std::uint8_t* data,
-                                                                  std::size_t length) {
-            {
-                std::lock_guard lock(m_mutex);
-                m_received.emplace_back(data, data + length);
-            }
-            if (echo) {
-                m_endpoint->SendToHost(data, length);
-            }
-        });
+        m_endpoint = vmidi::RegisterDevicePair(
+            name, [this, echo](const std::uint8_t* data, std::size_t length) {
+                {
+                    std::lock_guard lock(m_mutex);
+                    m_received.emplace_back(data, data + length);
+                }
+                if (echo) {
+                    m_endpoint->SendToHost(data, length);
+                }
+            });
     }
 
     vmidi::Endpoint& Endpoint() { return *m_endpoint; }
@@ -42,7 +43,7 @@ public:
         return m_received;
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::vector<Bytes> m_received;
     std::shared_ptr<vmidi::Endpoint> m_endpoint;
@@ -156,7 +157,7 @@ TEST(VirtualMidi, DevicesOutsideTheListDoNotOpenAndHaveNoName) {
 }
 
 class VirtualLoop : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(g_virtualOnly);
         ASSERT_EQ(midiOutOpen(&m_out, OutputNumber("TAVO RX Series"), 0, 0, CALLBACK_NULL),
@@ -189,8 +190,8 @@ TEST_F(VirtualLoop, SysExArrivesWholeAndInOrder) {
         EXPECT_EQ(flags & MHDR_INQUEUE, 0u);
     }
     ASSERT_TRUE(m_in.WaitForLong(sent.size()));
-    EXPECT_TRUE(m_unit.Received() == sent) << "one send, one message at the far end: "
-                                           << Describe(m_unit.Received());
+    EXPECT_TRUE(m_unit.Received() == sent)
+        << "one send, one message at the far end: " << Describe(m_unit.Received());
     EXPECT_TRUE(m_in.Long() == sent) << Describe(m_in.Long());
     EXPECT_FALSE(m_in.CallbacksOverlapped());
 }
@@ -420,6 +421,39 @@ TEST(VirtualMidiInput, NoCallbackRunsOnceCloseHasReturned) {
     EXPECT_FALSE(in.late);
     EXPECT_EQ(in.Long().size(), got);
     EXPECT_FALSE(in.CallbacksOverlapped());
+}
+
+TEST(VirtualMidiInput, CloseFromInsideTheCallbackIsRefusedInsteadOfHanging) {
+    FarEnd unit("Unit");
+    struct Closer {
+        std::atomic<MMRESULT> openClose{MMSYSERR_NOERROR};
+        std::atomic<MMRESULT> dataClose{MMSYSERR_NOERROR};
+        std::atomic<bool> data{false};
+        static void CALLBACK Proc(HMIDIIN h, UINT m, DWORD_PTR inst, DWORD_PTR, DWORD_PTR) {
+            auto* self = reinterpret_cast<Closer*>(inst);
+            if (m == MIM_OPEN) {
+                self->openClose = midiInClose(h);
+            } else if (m == MIM_DATA) {
+                self->dataClose = midiInClose(h);
+                self->data = true;
+            }
+        }
+    } closer;
+    HMIDIIN handle = nullptr;
+    ASSERT_EQ(midiInOpen(&handle, InputNumber("Unit"), reinterpret_cast<DWORD_PTR>(&Closer::Proc),
+                         reinterpret_cast<DWORD_PTR>(&closer), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    EXPECT_NE(closer.openClose, MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInStart(handle), MMSYSERR_NOERROR);
+    const std::uint8_t clock = 0xF8;
+    unit.Endpoint().SendToHost(&clock, 1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!closer.data && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    ASSERT_TRUE(closer.data);
+    EXPECT_NE(closer.dataClose, MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInClose(handle), MMSYSERR_NOERROR) << "the device stayed open";
 }
 
 }  // namespace
