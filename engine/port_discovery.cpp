@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/device_names.h"
+
 namespace rx {
 
 namespace {
@@ -17,11 +19,11 @@ constexpr const char* kBaseNames[] = {
 
 std::array<std::string, 3> CandidateNames(int instance) {
     std::array<std::string, 3> names;
+    // Cut as the MIDI layer cuts device names to fit: the Japanese name is 32 bytes in UTF-8.
     for (std::size_t i = 0; i < names.size(); ++i) {
-        names[i] = kBaseNames[i];
-        if (instance != 1) {
-            names[i] += " (" + std::to_string(instance) + ")";
-        }
+        const std::string suffix = instance == 1 ? "" : " (" + std::to_string(instance) + ")";
+        names[i] = platform::TruncateUtf8(kBaseNames[i], platform::kDeviceNameBytes - suffix.size()) +
+                   suffix;
     }
     return names;
 }
