@@ -9,7 +9,7 @@
 namespace {
 
 class SilentWindow : public IWindowOps {
-public:
+  public:
     void RestoreControls() override {}
     void DisableControls() override {}
     void EnableExecute(bool) override {}

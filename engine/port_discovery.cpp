@@ -22,8 +22,9 @@ std::array<std::string, 3> CandidateNames(int instance) {
     // Cut as the MIDI layer cuts device names to fit: the Japanese name is 32 bytes in UTF-8.
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::string suffix = instance == 1 ? "" : " (" + std::to_string(instance) + ")";
-        names[i] = platform::TruncateUtf8(kBaseNames[i], platform::kDeviceNameBytes - suffix.size()) +
-                   suffix;
+        names[i] =
+            platform::TruncateUtf8(kBaseNames[i], platform::kDeviceNameBytes - suffix.size()) +
+            suffix;
     }
     return names;
 }

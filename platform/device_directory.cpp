@@ -1,5 +1,6 @@
 #include "platform/device_directory.h"
 
+#include <cstdlib>
 #include <mutex>
 #include <vector>
 
@@ -13,7 +14,7 @@ namespace platform::devices {
 namespace {
 
 struct Device {
-    MidiBackend* backend;
+    bool isVirtual;
     std::string id;
     std::string name;
 };
@@ -28,7 +29,7 @@ class Directory {
 
     UINT Count(bool readable) {
         std::vector<Device> list = Scan(readable);
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_listsMutex);
         auto& stored = readable ? m_inputs : m_outputs;
         stored = std::move(list);
         (readable ? m_inputsScanned : m_outputsScanned) = true;
@@ -38,19 +39,35 @@ class Directory {
     bool Find(bool readable, UINT_PTR index, Device* device) {
         bool scanned;
         {
-            std::lock_guard lock(m_mutex);
+            std::lock_guard lock(m_listsMutex);
             scanned = readable ? m_inputsScanned : m_outputsScanned;
         }
         if (!scanned) {
             Count(readable);
         }
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_listsMutex);
         const auto& list = readable ? m_inputs : m_outputs;
         if (index >= list.size()) {
             return false;
         }
         *device = list[index];
         return true;
+    }
+
+    std::unique_ptr<InputStream> OpenInput(const Device& device) {
+        if (device.isVirtual) {
+            return VirtualBackend().OpenInput(device.id);
+        }
+        std::lock_guard lock(m_realMutex);
+        return m_real ? m_real->OpenInput(device.id) : nullptr;
+    }
+
+    std::unique_ptr<OutputStream> OpenOutput(const Device& device) {
+        if (device.isVirtual) {
+            return VirtualBackend().OpenOutput(device.id);
+        }
+        std::lock_guard lock(m_realMutex);
+        return m_real ? m_real->OpenOutput(device.id) : nullptr;
     }
 
     MidiSystem RealSystem() {
@@ -62,27 +79,41 @@ class Directory {
     void EnsureProbed() {
         std::call_once(m_probed, [this] {
             m_system = FindMidiSystem(MidiSystemChoiceFromEnvironment());
+            std::lock_guard lock(m_realMutex);
             m_real = CreateRtMidiBackend(m_system);
             if (!m_real) {
                 m_system = MidiSystem::None;
+                return;
             }
+            // The backend's own clients (the listers) would otherwise stay registered with ALSA
+            // or JACK until the system notices that this process is gone.
+            std::atexit([] {
+                auto& directory = Instance();
+                std::lock_guard lock(directory.m_realMutex);
+                directory.m_real.reset();
+            });
         });
     }
 
     std::vector<Device> Scan(bool readable) {
         EnsureProbed();
-        std::vector<Device> list;
-        for (MidiBackend* backend : {m_real.get(), &VirtualBackend()}) {
-            if (backend == nullptr) {
-                continue;
-            }
-            for (auto& port : readable ? backend->ReadablePorts() : backend->WritablePorts()) {
-                list.push_back({backend, std::move(port.id), std::move(port.name)});
+        std::vector<PortRef> real;
+        {
+            std::lock_guard lock(m_realMutex);
+            if (m_real) {
+                real = readable ? m_real->ReadablePorts() : m_real->WritablePorts();
             }
         }
+        auto& virtuals = VirtualBackend();
+        std::vector<PortRef> local = readable ? virtuals.ReadablePorts() : virtuals.WritablePorts();
+
+        std::vector<Device> list;
         std::vector<std::string> names;
-        for (const auto& device : list) {
-            names.push_back(device.name);
+        for (const bool isVirtual : {false, true}) {
+            for (const auto& port : isVirtual ? local : real) {
+                list.push_back(Device{isVirtual, port.id, {}});
+                names.push_back(port.name);
+            }
         }
         names = NumberDuplicateNames(names);
         for (std::size_t i = 0; i < list.size(); ++i) {
@@ -93,10 +124,13 @@ class Directory {
 
     std::once_flag m_probed;
     MidiSystem m_system = MidiSystem::None;
+
+    // Guards the real backend, which exit closes while another thread may still scan or open.
+    std::mutex m_realMutex;
     std::unique_ptr<MidiBackend> m_real;
 
     // Guards the lists as last counted; scans themselves run outside it.
-    std::mutex m_mutex;
+    std::mutex m_listsMutex;
     std::vector<Device> m_inputs;
     std::vector<Device> m_outputs;
     bool m_inputsScanned = false;
@@ -132,20 +166,22 @@ bool OutputName(UINT_PTR device, std::string* name) {
 }
 
 MMRESULT OpenInput(UINT device, std::unique_ptr<InputStream>* stream) {
+    auto& directory = Directory::Instance();
     Device found;
-    if (!Directory::Instance().Find(true, device, &found)) {
+    if (!directory.Find(true, device, &found)) {
         return MMSYSERR_BADDEVICEID;
     }
-    *stream = found.backend->OpenInput(found.id);
+    *stream = directory.OpenInput(found);
     return *stream ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
 }
 
 MMRESULT OpenOutput(UINT device, std::unique_ptr<OutputStream>* stream) {
+    auto& directory = Directory::Instance();
     Device found;
-    if (!Directory::Instance().Find(false, device, &found)) {
+    if (!directory.Find(false, device, &found)) {
         return MMSYSERR_BADDEVICEID;
     }
-    *stream = found.backend->OpenOutput(found.id);
+    *stream = directory.OpenOutput(found);
     return *stream ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
 }
 

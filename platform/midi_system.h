@@ -9,6 +9,7 @@ namespace platform {
 enum class MidiSystem { None, Alsa, Jack };
 enum class MidiSystemChoice { Auto, Alsa, Jack, None };
 
+// Any other value of RX300_MIDI counts as unset.
 MidiSystemChoice MidiSystemChoiceFromEnvironment();
 
 // The first system of `choice` that answers now. Asks each system directly, quietly, and

@@ -101,27 +101,30 @@ class CReporter {
     std::atomic<bool> m_dumpFailed{false};
 };
 
-}  // namespace
+struct Settings {
+    std::string name = sim::kDefaultDeviceName;
+    sim::Options options;
+    std::string dumpFolder;
+    bool once = false;
+};
 
-int main(int argc, char** argv) {
+// -1 when the settings are complete, otherwise the status to exit with.
+int ParseCommandLine(int argc, char** argv, Settings* settings) {
     CLI::App app{
         "Plays a TAVO RX-300 in its firmware update mode on a virtual MIDI port pair (ALSA or\n"
         "JACK), for rx300-updater-cli and the window to update across processes.",
         "rx300-sim"};
-    std::string name = sim::kDefaultDeviceName;
     std::string familyText;
     std::string faultText;
-    std::string dumpFolder;
-    bool once = false;
-    app.add_option("--name", name, "name of the port pair, as the host lists it")
+    app.add_option("--name", settings->name, "name of the port pair, as the host lists it")
         ->capture_default_str();
     app.add_option("--family", familyText, "the unit's family code, e.g. 0x57, 0x58 (default 0x57)")
         ->type_name("F");
     app.add_option("--faults", faultText, "faults of the unit, e.g. crc=40:3,late-ack=17:1200")
         ->type_name("TEXT");
-    app.add_flag("--once", once,
+    app.add_flag("--once", settings->once,
                  "serve one update: exit after the first End Update has been answered");
-    app.add_option("--dump", dumpFolder,
+    app.add_option("--dump", settings->dumpFolder,
                    "write the flash (flash.bin, 136.bin, 133.bin, 129.bin) into DIR after each "
                    "End Update and when stopped")
         ->type_name("DIR");
@@ -136,7 +139,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
-    sim::Options options;
+    sim::Options& options = settings->options;
     std::string error;
     if (!sim::ParseFaults(faultText, &options.faults, &error)) {
         std::fprintf(stderr, "rx300-sim: --faults: %s\n", error.c_str());
@@ -155,30 +158,16 @@ int main(int argc, char** argv) {
             return kExitUsage;
         }
     }
-    if (name.empty()) {
+    if (settings->name.empty()) {
         std::fprintf(stderr, "rx300-sim: --name must not be empty\n");
         return kExitUsage;
     }
+    return -1;
+}
 
-    // Blocked before any thread exists, so every thread inherits the mask and the signals wait
-    // for sigtimedwait below instead of interrupting a MIDI library's calls.
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-
-    const std::string faults = sim::FormatFaults(options.faults);
-    CPortSimUnit unit;
-    CReporter reporter(unit, dumpFolder);
-    std::atomic<bool> finished{false};
-    options.onEndUpdate = [&] {
-        reporter.Print("End Update " + std::to_string(unit.Unit().GetRecord().endUpdates) +
-                       " answered");
-        if (once) {
-            finished.store(true);
-        }
-    };
+// Serves until a signal in `stops` comes or, with --once, the first End Update has been
+// answered.
+int Serve(Settings& settings, const sigset_t& stops) {
     const platform::MidiSystemChoice choice = platform::MidiSystemChoiceFromEnvironment();
     if (choice == platform::MidiSystemChoice::None) {
         std::fprintf(stderr,
@@ -186,14 +175,27 @@ int main(int argc, char** argv) {
                      "use alsa or jack\n");
         return kExitMidi;
     }
-    if (!unit.Open(name, std::move(options), choice, &error)) {
-        std::fprintf(stderr, "rx300-sim: cannot open \"%s\": %s\n", name.c_str(), error.c_str());
+    const std::string faults = sim::FormatFaults(settings.options.faults);
+    CPortSimUnit unit;
+    CReporter reporter(unit, settings.dumpFolder);
+    std::atomic<bool> finished{false};
+    settings.options.onEndUpdate = [&] {
+        reporter.Print("End Update " + std::to_string(unit.Unit().GetRecord().endUpdates) +
+                       " answered");
+        if (settings.once) {
+            finished.store(true);
+        }
+    };
+    std::string error;
+    if (!unit.Open(settings.name, std::move(settings.options), choice, &error)) {
+        std::fprintf(stderr, "rx300-sim: cannot open \"%s\": %s\n", settings.name.c_str(),
+                     error.c_str());
         return kExitMidi;
     }
 
     char family[8];
     std::snprintf(family, sizeof family, "0x%02X", unit.Unit().Family());
-    std::printf("ready: \"%s\" on %s, family %s%s%s%s\n", name.c_str(),
+    std::printf("ready: \"%s\" on %s, family %s%s%s%s\n", settings.name.c_str(),
                 platform::MidiSystemName(unit.System()), family,
                 faults.empty() ? "" : ", faults \"", faults.c_str(), faults.empty() ? "" : "\"");
     std::fflush(stdout);
@@ -216,8 +218,25 @@ int main(int argc, char** argv) {
     if (reporter.DumpFailed()) {
         return kExitDump;
     }
-    if (once) {
+    if (settings.once) {
         return verified ? kExitOk : kExitNotVerified;
     }
     return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Settings settings;
+    if (const int status = ParseCommandLine(argc, argv, &settings); status >= 0) {
+        return status;
+    }
+    // Blocked before any thread exists, so every thread inherits the mask and the signals wait
+    // for sigtimedwait instead of interrupting a MIDI library's calls.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    return Serve(settings, stops);
 }

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/e2e/child_process.h"
 #include "tests/engine/log_dir.h"
-#include "tests/support/child_process.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ struct Result {
 };
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     Result Run(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
         CChildProcess child;
         env.emplace("RX300_MIDI", "virtual");
@@ -71,7 +71,9 @@ struct FailureCase {
 TEST_F(CliTest, EachFailureHasItsExitStatusTextAndLog) {
     const FailureCase cases[] = {
         {"family=0x41", 14, "Illegal device connected.", {"Illegal device connected."}},
-        {"not-update-mode", 15, "Please use the firmware update mode.",
+        {"not-update-mode",
+         15,
+         "Please use the firmware update mode.",
          {"Please use the firmware update mode."}},
         {"begin-status=2", 16, "Transfer error occurred.", {}},
         {"erase-refuse=0:7", 18, "Transfer error occurred.", {"(Erase)Time Out Error."}},
@@ -127,7 +129,9 @@ TEST_F(CliTest, CtrlCEndsAWaitingRunQuietlyAndPromptly) {
     CChildProcess child;
     std::string error;
     // A unit that never answers Begin Update: without Ctrl-C the run would wait forever.
-    ASSERT_TRUE(child.Start({RX300_CLI, {"--simulate=silent=begin"}, m_dir.Path().string(),
+    ASSERT_TRUE(child.Start({RX300_CLI,
+                             {"--simulate=silent=begin"},
+                             m_dir.Path().string(),
                              {{"RX300_MIDI", "virtual"}}},
                             &error))
         << error;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <ostream>
+
 #include "tests/e2e/child_process.h"
 
 namespace {
@@ -17,6 +19,10 @@ struct RefusalCase {
     int exitCode;
     const char* message;
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 // A JACK server name that nothing serves: libjack must neither find nor start one.
 std::string AbsentServer() {

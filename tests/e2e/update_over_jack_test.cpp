@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <ostream>
 #include <sstream>
 
 #include "resources/embedded_resources.h"
@@ -133,6 +134,11 @@ struct UpdateCase {
     long minWriteBlocks;
     std::vector<std::pair<std::string, Matcher<const std::string&>>> fields;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const UpdateCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 const std::map<std::string, long> kWholeUpdate = {
     {"identity-request", 1}, {"begin-update", 1}, {"erase-range", 4}, {"end-update", 1}};

@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "engine/updater_engine.h"
-#include "tests/support/fake_mmsystem.h"
 #include "fake_window.h"
 #include "log_dir.h"
 #include "protocol/messages.h"
+#include "tests/support/fake_mmsystem.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ using rx::RunOutcome;
 using rxtest::Fn;
 
 class SendFailure : public ::testing::Test {
-protected:
+  protected:
     SendFailure() : m_guard(m_fake) {
         m_fake.SetInputDevices({"TAVO RX Series"});
         m_fake.SetOutputDevices({"TAVO RX Series"});
@@ -60,8 +60,8 @@ TEST_F(SendFailure, BeginUpdateThatCannotGoOutWaitsUntilClosed) {
     engine.Initialise();
     ASSERT_EQ(engine.Execute(0, 0), RunOutcome::kStarted);
     ASSERT_TRUE(Tick([&] { return m_fake.SentLong().size() == 1; }));
-    ASSERT_TRUE(m_fake.DeliverSysEx(
-        {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x52, 0x57, 0x00, 0x00, 0x00, 0x31, 0x30, 0x30, 0x30, 0xF7}));
+    ASSERT_TRUE(m_fake.DeliverSysEx({0xF0, 0x7E, 0x00, 0x06, 0x02, 0x52, 0x57, 0x00, 0x00, 0x00,
+                                     0x31, 0x30, 0x30, 0x30, 0xF7}));
     ASSERT_TRUE(Tick([&] { return m_window.LastStatus() == "Erasing Flash memory."; }));
     EXPECT_FALSE(engine.WaitForRunEnd(200));
     EXPECT_TRUE(engine.IsBusy());
