@@ -28,6 +28,9 @@ void BM_WholeUpdateInProcess(benchmark::State& state) {
     timings.afterBeginPauseMs = 0;  // the fixed pause would only add 500 ms to every figure
     CUpdaterEngine engine(window, timings);
     engine.Initialise();
+    // As port discovery does: the device lists are read afresh by the count queries.
+    engine.InPort().GetDeviceCount();
+    engine.OutPort().GetDeviceCount();
     for (auto _ : state) {
         if (engine.Execute(0, 0) != rx::RunOutcome::kStarted || !engine.WaitForRunEnd() ||
             engine.LastOutcome() != rx::RunOutcome::kCompleted) {
