@@ -184,32 +184,48 @@ class RtMidiBackend final : public MidiBackend {
     explicit RtMidiBackend(MidiSystem system) : m_system(system) {}
 
     bool Init() {
-        // The listers open no port, so they never show up in the lists themselves.
-        m_readable = MakeRtMidi<RtMidiIn>(m_system, NextOwnClientName(), m_count);
-        m_writable = MakeRtMidi<RtMidiOut>(m_system, NextOwnClientName(), m_count);
+        auto probe = MakeRtMidi<RtMidiIn>(m_system, NextOwnClientName(), m_count);
+        if (!probe) {
+            return false;
+        }
+        DestroyQuietly(probe);
         if (m_system == MidiSystem::Alsa &&
             snd_seq_open(&m_alsa, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0) {
             m_alsa = nullptr;
         }
-        return m_readable && m_writable;
+        return true;
     }
 
     ~RtMidiBackend() override {
-        DestroyQuietly(m_readable);
-        DestroyQuietly(m_writable);
         if (m_alsa != nullptr) {
             snd_seq_close(m_alsa);
         }
     }
 
+    // A lister is a client of the MIDI system that opens no port, so it never shows up in the
+    // lists itself. It lives for one scan only: jackd drops a client whose process ended without
+    // closing it only at its next graph change, which then waits out a time-out of some
+    // seconds per such client and holds up every other client meanwhile.
     std::vector<PortRef> ReadablePorts() override {
         std::lock_guard lock(m_listersMutex);
-        return List(*m_readable);
+        auto lister = MakeRtMidi<RtMidiIn>(m_system, NextOwnClientName(), m_count);
+        if (!lister) {
+            return {};
+        }
+        auto ports = List(*lister);
+        DestroyQuietly(lister);
+        return ports;
     }
 
     std::vector<PortRef> WritablePorts() override {
         std::lock_guard lock(m_listersMutex);
-        return List(*m_writable);
+        auto lister = MakeRtMidi<RtMidiOut>(m_system, NextOwnClientName(), m_count);
+        if (!lister) {
+            return {};
+        }
+        auto ports = List(*lister);
+        DestroyQuietly(lister);
+        return ports;
     }
 
     std::unique_ptr<InputStream> OpenInput(const std::string& id) override {
@@ -277,10 +293,8 @@ class RtMidiBackend final : public MidiBackend {
 
     MidiSystem m_system;
     ErrorCount m_count;
-    // RtMidi objects are not thread-safe; device scans may come from any thread.
+    // Scans may come from any thread; one at a time keeps the client names and m_count tidy.
     std::mutex m_listersMutex;
-    std::unique_ptr<RtMidiIn> m_readable;
-    std::unique_ptr<RtMidiOut> m_writable;
     snd_seq_t* m_alsa = nullptr;
 };
 

@@ -53,11 +53,11 @@ CChildProcess::~CChildProcess() {
     }
 }
 
-bool CChildProcess::Start(const Spec& spec, std::string* error) {
+bool CChildProcess::Start(const Launch& launch, std::string* error) {
     // Everything the child needs is built before fork: after it only exec-safe calls follow.
-    std::vector<std::string> argv{spec.program};
-    argv.insert(argv.end(), spec.args.begin(), spec.args.end());
-    std::vector<std::string> env = Environment(spec.env);
+    std::vector<std::string> argv{launch.program};
+    argv.insert(argv.end(), launch.args.begin(), launch.args.end());
+    std::vector<std::string> env = Environment(launch.env);
     std::vector<char*> argvPointers = Pointers(argv);
     std::vector<char*> envPointers = Pointers(env);
 
@@ -92,7 +92,7 @@ bool CChildProcess::Start(const Spec& spec, std::string* error) {
         ::dup2(err[1], STDERR_FILENO);
         const int null = ::open("/dev/null", O_RDONLY);
         ::dup2(null, STDIN_FILENO);
-        if (!spec.workDir.empty() && ::chdir(spec.workDir.c_str()) != 0) {
+        if (!launch.workDir.empty() && ::chdir(launch.workDir.c_str()) != 0) {
             ::_exit(126);
         }
         ::execve(argvPointers[0], argvPointers.data(), envPointers.data());

@@ -18,7 +18,7 @@
 
 class CChildProcess {
   public:
-    struct Spec {
+    struct Launch {
         std::string program;
         std::vector<std::string> args;
         std::string workDir;
@@ -39,7 +39,7 @@ class CChildProcess {
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
-    [[nodiscard]] bool Start(const Spec& spec, std::string* error);
+    [[nodiscard]] bool Start(const Launch& launch, std::string* error);
 
     // True once a whole line of stdout satisfies `match`.
     [[nodiscard]] bool WaitForLine(const std::function<bool(const std::string&)>& match,

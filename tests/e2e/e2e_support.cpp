@@ -24,6 +24,16 @@ std::map<std::string, long> Counts(const std::string& text) {
 
 }  // namespace
 
+std::string SimReport::Field(const std::string& key) const {
+    const auto found = fields.find(key);
+    return found == fields.end() ? std::string() : found->second;
+}
+
+long SimReport::Received(const std::string& kind) const {
+    const auto found = received.find(kind);
+    return found == received.end() ? 0 : found->second;
+}
+
 std::vector<SimReport> SimReports(const std::string& output) {
     std::vector<SimReport> reports;
     std::istringstream lines(output);

@@ -15,6 +15,10 @@ struct SimReport {
     std::string heading;
     std::map<std::string, std::string> fields;
     std::map<std::string, long> received;
+
+    // Empty, and 0, for what the report does not hold.
+    std::string Field(const std::string& key) const;
+    long Received(const std::string& kind) const;
 };
 
 // Every report in rx300-sim's stdout, in order.

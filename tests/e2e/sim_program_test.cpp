@@ -52,10 +52,10 @@ class SimProgramRefuses : public testing::TestWithParam<RefusalCase> {};
 TEST_P(SimProgramRefuses, WithAClearMessageAndNonZeroStatus) {
     const RefusalCase& c = GetParam();
     CChildProcess sim;
-    CChildProcess::Spec spec{RX300_SIM_PROGRAM, c.args, "", c.env};
-    spec.env["JACK_NO_START_SERVER"] = "1";
+    CChildProcess::Launch launch{RX300_SIM_PROGRAM, c.args, "", c.env};
+    launch.env["JACK_NO_START_SERVER"] = "1";
     std::string error;
-    ASSERT_TRUE(sim.Start(spec, &error)) << error;
+    ASSERT_TRUE(sim.Start(launch, &error)) << error;
     const auto end = sim.WaitForEnd(60s);
     ASSERT_TRUE(end) << Describe(sim, "rx300-sim");
     EXPECT_TRUE(end->exited);

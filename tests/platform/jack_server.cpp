@@ -93,6 +93,7 @@ bool JackServer::Start(std::string* error) {
     jack_set_error_function(Quiet);
     jack_set_info_function(Quiet);
     m_log = TempDir() + "/rx300-test-jackd-" + std::to_string(::getpid()) + ".log";
+    const std::string timeout = std::to_string(m_clientTimeoutMs);
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) {
@@ -118,7 +119,7 @@ bool JackServer::Start(std::string* error) {
         // a port buffer that another one is still writing (SysEx arrived cut and glued here).
         // Synchronous mode waits for every client in each cycle, and the long client time-out
         // keeps a slow (sanitised, loaded) test process from being dropped as unresponsive.
-        ::execlp("jackd", "jackd", "--no-realtime", "--sync", "--timeout", "10000", "-n",
+        ::execlp("jackd", "jackd", "--no-realtime", "--sync", "--timeout", timeout.c_str(), "-n",
                  m_name.c_str(), "-d", "dummy", "-r", "48000", "-p", "128",
                  static_cast<char*>(nullptr));
         ::_exit(127);

@@ -17,7 +17,13 @@
 
 class JackServer {
   public:
-    JackServer() = default;
+    // jackd's client time-out: how long a cycle waits for a client before giving up on it. A
+    // client that dies without closing (a killed process) holds every other client up for
+    // some twenty of these before jackd drops it.
+    static constexpr int kDefaultClientTimeoutMs = 10000;
+
+    explicit JackServer(int clientTimeoutMs = kDefaultClientTimeoutMs)
+        : m_clientTimeoutMs(clientTimeoutMs) {}
     ~JackServer();
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;
@@ -35,6 +41,7 @@ class JackServer {
     void EndTurn();
     std::string LastLogLine() const;
 
+    int m_clientTimeoutMs;
     pid_t m_pid = -1;
     int m_lock = -1;
     std::string m_name = "rx300-test";
