@@ -10,6 +10,7 @@
 #include "platform/device_directory.h"
 #include "platform/mmsystem.h"
 #include "platform/rtmidi_virtual_port.h"
+#include "tests/platform/device_lists.h"
 
 namespace {
 
@@ -48,28 +49,6 @@ class JackMidi : public testing::Test {
             },
             platform::MidiSystemChoice::Jack, &error))
             << error;
-    }
-
-    std::vector<std::string> InputNames() {
-        std::vector<std::string> names;
-        const UINT count = midiInGetNumDevs();
-        for (UINT i = 0; i < count; ++i) {
-            MIDIINCAPSA caps{};
-            EXPECT_EQ(midiInGetDevCapsA(i, &caps, sizeof caps), MMSYSERR_NOERROR);
-            names.emplace_back(caps.szPname);
-        }
-        return names;
-    }
-
-    std::vector<std::string> OutputNames() {
-        std::vector<std::string> names;
-        const UINT count = midiOutGetNumDevs();
-        for (UINT i = 0; i < count; ++i) {
-            MIDIOUTCAPSA caps{};
-            EXPECT_EQ(midiOutGetDevCapsA(i, &caps, sizeof caps), MMSYSERR_NOERROR);
-            names.emplace_back(caps.szPname);
-        }
-        return names;
     }
 
     // Opens the unit's devices; the far end's ports are the only MIDI ports of this server.

@@ -12,6 +12,7 @@
 #include "midi_receiver.h"
 #include "platform/midi_in_device.h"
 #include "platform/mmsystem.h"
+#include "tests/platform/device_lists.h"
 
 namespace {
 
@@ -48,28 +49,6 @@ class FarEnd {
     std::vector<Bytes> m_received;
     std::shared_ptr<vmidi::Endpoint> m_endpoint;
 };
-
-std::vector<std::string> InputNames() {
-    std::vector<std::string> names;
-    const UINT count = midiInGetNumDevs();
-    for (UINT i = 0; i < count; ++i) {
-        MIDIINCAPSA caps{};
-        EXPECT_EQ(midiInGetDevCapsA(i, &caps, sizeof caps), MMSYSERR_NOERROR);
-        names.emplace_back(caps.szPname);
-    }
-    return names;
-}
-
-std::vector<std::string> OutputNames() {
-    std::vector<std::string> names;
-    const UINT count = midiOutGetNumDevs();
-    for (UINT i = 0; i < count; ++i) {
-        MIDIOUTCAPSA caps{};
-        EXPECT_EQ(midiOutGetDevCapsA(i, &caps, sizeof caps), MMSYSERR_NOERROR);
-        names.emplace_back(caps.szPname);
-    }
-    return names;
-}
 
 // Device number of the first device named `name`, after a fresh count.
 UINT InputNumber(const std::string& name) {
